@@ -1,0 +1,120 @@
+#include "text/encoding.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+#include "tests/test_support.h"
+#include "text/utf8.h"
+
+namespace ordil {
+namespace {
+
+using testing::bytes;
+
+constexpr char16_t R = 0xFFFD;
+
+TEST(Encoding, Utf8ToWideReplacesEachMaximalSubpart) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::u16string wide;
+  } cases[] = {
+      {"ascii", "abc", u"abc"},
+      {"empty", "", u""},
+      {"two-byte", "\xC3\xA9", u"\u00E9"},
+      {"kana", "\xE3\x81\x82", u"\u3042"},
+      {"four-byte", "\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"max scalar", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+      {"the standard's example", "\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
+       {u'a', R, R, R, u'b', R, u'c', R, R, u'd'}},
+      {"overlong two-byte", "\xC0\xAF", {R, R}},
+      {"overlong three-byte", "\xE0\x80\xAF", {R, R, R}},
+      {"encoded surrogate", "\xED\xA0\x80", {R, R, R}},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", {R, R, R, R}},
+      {"F5 lead", "\xF5\x80", {R, R}},
+      {"truncated at the end", "a\xE3\x81", {u'a', R}},
+      {"lone continuation", "\x80z", {R, u'z'}},
+      {"FF", "\xFF", {R}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string wide = u"not empty";
+    utf8ToWide(c.utf8, &wide);
+    EXPECT_EQ(wide, c.wide);
+  }
+}
+
+TEST(Encoding, ConversionsStopAtFirstNul) {
+  std::u16string wide;
+  utf8ToWide(bytes("ab\x00" "cd"), &wide);
+  EXPECT_EQ(wide, u"ab");
+  std::string narrow;
+  wideToUtf8(std::u16string(u"xy\0z", 4), &narrow);
+  EXPECT_EQ(narrow, "xy");
+  std::u16string fromNarrow;
+  narrowToWide(bytes("p\x00q"), &fromNarrow);
+  EXPECT_EQ(fromNarrow, u"p");
+  std::string toNarrow = "old";
+  wideToNarrow(std::u16string(u"\0z", 2), &toNarrow);
+  EXPECT_EQ(toNarrow, "");
+}
+
+TEST(Encoding, WideToUtf8ReplacesLoneSurrogates) {
+  struct Case {
+    std::u16string wide;
+    std::string utf8;
+  } cases[] = {
+      {u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {{0xD83D}, "\xEF\xBF\xBD"},
+      {{0xDE00}, "\xEF\xBF\xBD"},
+      {{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {{0xD83D, u'a'}, "\xEF\xBF\xBD" "a"},
+      {{u'a', 0xD83D, 0xD83D, 0xDE00}, "a\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+  };
+  for (const Case& c : cases) {
+    std::string utf8;
+    wideToUtf8(c.wide, &utf8);
+    EXPECT_EQ(utf8, c.utf8);
+  }
+}
+
+TEST(Encoding, WellFormedUtf8RoundTrips) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; ++i) {
+    std::string utf8;
+    for (int n = rng() % 20; n > 0; --n) {
+      char32_t cp = rng() % 0x110000;
+      if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 'a';
+      appendUtf8(cp, &utf8);
+    }
+    std::u16string wide;
+    utf8ToWide(utf8, &wide);
+    std::string back;
+    wideToUtf8(wide, &back);
+    ASSERT_EQ(back, utf8);
+  }
+}
+
+TEST(Encoding, NarrowIsUtf8WhereThePlatformSaysSo) {
+  if (!platform::narrowIsUtf8()) GTEST_SKIP() << "the narrow code page is not UTF-8";
+  std::u16string wide;
+  narrowToWide("\xE3\x81\x82.ashx", &wide);
+  EXPECT_EQ(wide, u"\u3042.ashx");
+  std::string narrow;
+  wideToNarrow(wide, &narrow);
+  EXPECT_EQ(narrow, "\xE3\x81\x82.ashx");
+}
+
+TEST(Encoding, AsciiSurvivesTheNarrowCodePage) {
+  std::u16string wide;
+  narrowToWide("C:\\data\\678.ashx", &wide);
+  EXPECT_EQ(wide, u"C:\\data\\678.ashx");
+  std::string narrow;
+  wideToNarrow(wide, &narrow);
+  EXPECT_EQ(narrow, "C:\\data\\678.ashx");
+}
+
+}  // namespace
+}  // namespace ordil
