@@ -1,0 +1,139 @@
+// Comment cache file layout. All integers are little-endian; lengths count
+// bytes.
+//
+//   file     := header record*
+//   header   := 8 bytes, not interpreted
+//   record   := mailLen:u8 mail[mailLen]
+//               textLen:varlen text[textLen]
+//               position:u32 reserved[8]
+//               userIdLen:u8 userId[userIdLen]
+//   varlen   := 1 to 5 bytes holding 7 bits each, low group first; every
+//               byte but the last has its high bit (0x80) set
+//
+// Records follow each other directly and run to the end of the file.
+
+#include "cache/cache_record.h"
+
+#include <cstring>
+
+namespace ordil {
+
+namespace {
+
+constexpr int kMaxTextLengthBytes = 5;
+constexpr size_t kPositionSize = 4;
+constexpr size_t kReservedSize = 8;
+
+size_t bytesLeft(const char* p, const char* limit) {
+  return static_cast<size_t>(limit - p);
+}
+
+uint8_t byteAt(const char* p) { return static_cast<uint8_t>(*p); }
+
+// Copies the n-byte field at p into *field, cut at its first NUL. Returns the
+// byte after the whole field, or nullptr when fewer than n bytes are left.
+const char* getField(const char* p, const char* limit, size_t n,
+                     std::string* field) {
+  if (bytesLeft(p, limit) < n) return nullptr;
+  const void* nul = std::memchr(p, 0, n);
+  const size_t kept = nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : n;
+  field->assign(p, kept);
+  return p + n;
+}
+
+uint32_t decodeFixed32(const char* p) {
+  return static_cast<uint32_t>(byteAt(p)) |
+         (static_cast<uint32_t>(byteAt(p + 1)) << 8) |
+         (static_cast<uint32_t>(byteAt(p + 2)) << 16) |
+         (static_cast<uint32_t>(byteAt(p + 3)) << 24);
+}
+
+}  // namespace
+
+void CacheRecord::clear() {
+  mail.clear();
+  text.clear();
+  position = 0;
+  userId.clear();
+}
+
+const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
+  uint32_t result = 0;
+  for (int i = 0; i < kMaxTextLengthBytes && p < limit; ++i) {
+    const uint32_t byte = byteAt(p++);
+    result |= (byte & 0x7F) << (7 * i);  // bits past 32 fall away
+    if ((byte & 0x80) == 0) {
+      // A fifth byte may only carry the top four bits of a 32-bit length.
+      if (i == kMaxTextLengthBytes - 1 && byte > 0x0F) return nullptr;
+      *length = result;
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
+                         const char** error) {
+  if (p >= limit) {
+    *error = "mail length missing";
+    return nullptr;
+  }
+  const size_t mailLength = byteAt(p++);
+  p = getField(p, limit, mailLength, &record->mail);
+  if (p == nullptr) {
+    *error = "mail runs past the end of the data";
+    return nullptr;
+  }
+
+  uint32_t textLength;
+  const char* text = readTextLength(p, limit, &textLength);
+  if (text == nullptr) {
+    // With 5 bytes at hand the length itself is malformed; with fewer, every
+    // byte left said another one follows.
+    *error = bytesLeft(p, limit) < kMaxTextLengthBytes
+                 ? "text length runs past the end of the data"
+                 : "text length is malformed (over 5 bytes or 32 bits)";
+    return nullptr;
+  }
+  p = getField(text, limit, textLength, &record->text);
+  if (p == nullptr) {
+    *error = "text runs past the end of the data";
+    return nullptr;
+  }
+
+  if (bytesLeft(p, limit) < kPositionSize + kReservedSize + 1) {
+    *error = "position or user id length runs past the end of the data";
+    return nullptr;
+  }
+  record->position = decodeFixed32(p);
+  p += kPositionSize + kReservedSize;
+  const size_t userIdLength = byteAt(p++);
+  p = getField(p, limit, userIdLength, &record->userId);
+  if (p == nullptr) {
+    *error = "user id runs past the end of the data";
+    return nullptr;
+  }
+  return p;
+}
+
+RecordWalker::RecordWalker(std::string_view data)
+    : begin_(data.data()),
+      pos_(data.data() + (data.size() < kCacheHeaderSize ? data.size()
+                                                          : kCacheHeaderSize)),
+      limit_(data.data() + data.size()) {}
+
+bool RecordWalker::next(CacheRecord* record) {
+  if (error_ != nullptr || pos_ >= limit_) return false;
+  record->clear();
+  const char* after = decodeRecord(pos_, limit_, record, &error_);
+  if (after == nullptr) return false;  // pos_ stays at the failed record
+  pos_ = after;
+  return true;
+}
+
+std::string RecordWalker::errorMessage() const {
+  if (error_ == nullptr) return std::string();
+  return "record at byte " + std::to_string(offset()) + ": " + error_;
+}
+
+}  // namespace ordil
