@@ -1,0 +1,26 @@
+// File names in the form the platform's file interface takes them: bytes on
+// POSIX, UTF-16 on Windows.
+#ifndef ORDIL_PLATFORM_FILE_NAME_H_
+#define ORDIL_PLATFORM_FILE_NAME_H_
+
+#include <string>
+
+namespace ordil::platform {
+
+#ifdef _WIN32
+using NativeFileName = std::u16string;
+#else
+using NativeFileName = std::string;
+#endif
+
+// The platform form of a path in the narrow code page. On POSIX the bytes
+// themselves, so a name that is not valid in any encoding still names its
+// file; on Windows the path converted with narrowToWide.
+NativeFileName nativeFileName(const std::string& narrowPath);
+
+// The name as bytes for messages (UTF-8 on Windows).
+std::string displayFileName(const NativeFileName& name);
+
+}  // namespace ordil::platform
+
+#endif  // ORDIL_PLATFORM_FILE_NAME_H_

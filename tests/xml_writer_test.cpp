@@ -1,0 +1,218 @@
+#include "xml/comment_xml_writer.h"
+
+#include <filesystem>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+#include "text/encoding.h"
+#include "xml/xml_escape.h"
+
+namespace ordil {
+namespace {
+
+using testing::bytes;
+using testing::expectedHead;
+using testing::readFile;
+using testing::TempDir;
+
+// n replacement characters.
+std::string fffd(int n) {
+  std::string s;
+  while (n-- > 0) s += "\xEF\xBF\xBD";
+  return s;
+}
+
+std::string escapedText(std::string_view s) {
+  std::string out;
+  appendEscapedText(s, &out);
+  return out;
+}
+
+std::string escapedAttribute(std::string_view s) {
+  std::string out;
+  appendEscapedAttribute(s, &out);
+  return out;
+}
+
+TEST(XmlEscape, TextAndAttributeTables) {
+  struct Case {
+    std::string in, text, attribute;
+  } cases[] = {
+      {"hello", "hello", "hello"},
+      {"a<b&c", "a&#60;b&#38;c", "a&#60;b&#38;c"},
+      {"\"q\" it's >", "&#34;q&#34; it&#39;s &#62;", "&#34;q&#34; it&#39;s &#62;"},
+      {"&#60;", "&#38;#60;", "&#38;#60;"},
+      {"a\tb", "a\tb", "a&#9;b"},
+      {"a\nb", "a\r\nb", "a&#10;b"},
+      {"a\rb", "a&#13;b", "a&#13;b"},
+      {"a\r\nb", "a&#13;\r\nb", "a&#13;&#10;b"},
+      {"\x01\x08\x0B\x0C\x0E\x1F", fffd(6), fffd(6)},
+      {"\xEF\xBF\xBE\xEF\xBF\xBF", fffd(2), fffd(2)},
+      {"\xEF\xBF\xBD", "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+      {"\xE3\x81\x82\xF0\x9F\x98\x80", "\xE3\x81\x82\xF0\x9F\x98\x80", "\xE3\x81\x82\xF0\x9F\x98\x80"},
+      {"\xFF" "a\xE3\x81", "\xEF\xBF\xBD" "a\xEF\xBF\xBD", "\xEF\xBF\xBD" "a\xEF\xBF\xBD"},
+      {"\x7F", "\x7F", "\x7F"},
+      {"\xEF\xB7\x90", "\xEF\xB7\x90", "\xEF\xB7\x90"},  // U+FDD0 is allowed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.in));
+    EXPECT_EQ(escapedText(c.in), c.text);
+    EXPECT_EQ(escapedAttribute(c.in), c.attribute);
+  }
+}
+
+// The escaping written the long way: through UTF-16, one character at a
+// time. The one-pass escaper must agree with it on every input.
+std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
+  std::u16string wide;
+  utf8ToWide(utf8, &wide);
+  std::u16string escaped;
+  for (const char16_t c : wide) {
+    const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') ||
+                           c == 0xFFFE || c == 0xFFFF;
+    if (forbidden) escaped += u'\uFFFD';
+    else if (c == u'<') escaped += u"&#60;";
+    else if (c == u'>') escaped += u"&#62;";
+    else if (c == u'"') escaped += u"&#34;";
+    else if (c == u'\'') escaped += u"&#39;";
+    else if (c == u'&') escaped += u"&#38;";
+    else if (c == u'\r') escaped += u"&#13;";
+    else if (c == u'\n') escaped += attribute ? u"&#10;" : u"\r\n";
+    else if (c == u'\t' && attribute) escaped += u"&#9;";
+    else escaped += c;
+  }
+  std::string out;
+  wideToUtf8(escaped, &out);
+  return out;
+}
+
+TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
+  std::mt19937 rng(42);
+  const char interesting[] = "\t\n\r&<>\"'a\x01\x7F\x80\xBF\xC2\xE0\xED\xEF\xF0\xF4\xFF";
+  for (int i = 0; i < 20000; ++i) {
+    std::string s(rng() % 24, ' ');
+    for (char& c : s) {
+      c = rng() % 2 ? interesting[rng() % (sizeof interesting - 1)]
+                    : static_cast<char>(1 + rng() % 255);
+    }
+    ASSERT_EQ(escapedText(s), escapeThroughUtf16(s, false)) << ::testing::PrintToString(s);
+    ASSERT_EQ(escapedAttribute(s), escapeThroughUtf16(s, true)) << ::testing::PrintToString(s);
+  }
+}
+
+TEST(XmlDocument, HeadWritesIdUnsigned) {
+  struct Case {
+    int32_t id;
+    const char* text;
+  } cases[] = {{678, "678"}, {0, "0"}, {-1, "4294967295"},
+               {INT32_MIN, "2147483648"}, {INT32_MAX, "2147483647"}};
+  for (const Case& c : cases) {
+    std::string head;
+    appendDocumentHead(c.id, &head);
+    EXPECT_EQ(head, expectedHead(c.text));
+  }
+}
+
+TEST(XmlDocument, ChatElements) {
+  struct Case {
+    const char* name;
+    uint32_t number;
+    CacheRecord record;
+    std::string chat;
+  } cases[] = {
+      {"typical", 1, {"", "hello", 995, "abc"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"abc\" vpos=\"99\" mail=\"184\">hello</chat>\r\n"},
+      {"mail gets 184", 2, {"abc", "x", 10, "u"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"2\" user_id=\"u\" vpos=\"1\" mail=\"abc 184\">x</chat>\r\n"},
+      {"vpos rounds down", 4294967295u, {"shita red", "", 9, ""},
+       "<chat anonymity=\"1\" date=\"1\" no=\"4294967295\" user_id=\"\" vpos=\"0\" mail=\"shita red 184\"></chat>\r\n"},
+      {"largest position", 3, {"", "", 4294967295u, "i"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"3\" user_id=\"i\" vpos=\"429496729\" mail=\"184\"></chat>\r\n"},
+      {"markup in id and mail", 5, {"a\"b", "<&>", 0, "<id>&\n"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"5\" user_id=\"&#60;id&#62;&#38;&#10;\" vpos=\"0\" "
+       "mail=\"a&#34;b 184\">&#60;&#38;&#62;</chat>\r\n"},
+      {"line feed in text", 6, {"", "one\ntwo", 0, "u"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"6\" user_id=\"u\" vpos=\"0\" mail=\"184\">one\r\ntwo</chat>\r\n"},
+      {"ill-formed id", 7, {"\xFF", "t", 0, "\xC3"},
+       "<chat anonymity=\"1\" date=\"1\" no=\"7\" user_id=\"\xEF\xBF\xBD\" vpos=\"0\" "
+       "mail=\"\xEF\xBF\xBD 184\">t</chat>\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    appendChat(c.number, c.record, &out);
+    EXPECT_EQ(out, c.chat);
+  }
+}
+
+TEST(XmlDocument, OutputNameReplacesFirstAshx) {
+  struct Case {
+    std::string in;
+    bool found;
+    std::string out;
+  } cases[] = {
+      {"678.ashx", true, "678.xml"},
+      {"/data/cache/678.ashx", true, "/data/cache/678.xml"},
+      {"ashx/1.ashx", true, "xml/1.ashx"},
+      {"a.ashxashx", true, "a.xmlashx"},
+      {"678.ASHX", false, "678.ASHX"},
+      {"ash.x", false, "ash.x"},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string narrow = c.in;
+    EXPECT_EQ(replaceFirstAshx(&narrow), c.found) << c.in;
+    EXPECT_EQ(narrow, c.out);
+    std::u16string wide(c.in.begin(), c.in.end());
+    EXPECT_EQ(replaceFirstAshx(&wide), c.found) << c.in;
+    EXPECT_EQ(wide, std::u16string(c.out.begin(), c.out.end()));
+  }
+}
+
+TEST(CommentXmlWriter, WritesHeadChatsAndFoot) {
+  TempDir dir;
+  {
+    CommentXmlWriter writer(dir.file("678.ashx"), 678);
+    ASSERT_TRUE(writer.started());
+    writer.writeChat({"", "hello", 995, "abc"});
+    writer.writeChat({"", "bye", 10, "abc"});
+    EXPECT_TRUE(writer.finish());
+    EXPECT_TRUE(writer.finish());  // once only
+    writer.writeChat({"", "late", 0, "x"});
+  }
+  EXPECT_EQ(readFile(dir.file("678.xml")),
+            expectedHead("678") +
+                "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"abc\" vpos=\"99\" mail=\"184\">hello</chat>\r\n"
+                "<chat anonymity=\"1\" date=\"1\" no=\"2\" user_id=\"abc\" vpos=\"1\" mail=\"184\">bye</chat>\r\n"
+                "</packet>");
+}
+
+TEST(CommentXmlWriter, DestructionWritesFoot) {
+  TempDir dir;
+  { CommentXmlWriter writer(dir.file("1.ashx"), 0); }
+  EXPECT_EQ(readFile(dir.file("1.xml")), expectedHead("0") + "</packet>");
+}
+
+TEST(CommentXmlWriter, PathWithoutAshxCreatesNothing) {
+  TempDir dir;
+  CommentXmlWriter writer(dir.file("678.ASHX"), 1);
+  EXPECT_FALSE(writer.started());
+  writer.writeChat({"", "x", 0, ""});
+  EXPECT_TRUE(writer.finish());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(CommentXmlWriter, MissingFolderIsReportedNotThrown) {
+  TempDir dir;
+  CommentXmlWriter writer(dir.file("ashx/1.ashx"), 1);  // output goes to xml/
+  EXPECT_TRUE(writer.started());
+  writer.writeChat({"", "x", 0, ""});
+  EXPECT_FALSE(writer.finish());
+  EXPECT_EQ(writer.error(), "cannot create: No such file or directory");
+  EXPECT_EQ(writer.outputName(), dir.file("xml/1.ashx"));
+}
+
+}  // namespace
+}  // namespace ordil

@@ -1,0 +1,104 @@
+// The comment XML document: its pieces as pure functions over bytes, and the
+// writer that derives the output name and stores the document.
+//
+// The document is UTF-8 with CR LF line ends and no byte-order mark:
+//
+//   <?xml version="1.0" encoding="UTF-8"?>
+//   <!-- VelmarinData=corvaneID -->
+//   <packet>
+//   <thread last_res="0" resultcode="0" revision="1" server_time="0" thread="0" ticket="0"/>
+//   <view_counter id="corvaneID" mylist="0" video="0"/>
+//   <chat anonymity="1" date="1" no="1" user_id="..." vpos="..." mail="... 184">...</chat>
+//   ...
+//   </packet>                      (no line end after the foot)
+#ifndef ORDIL_XML_COMMENT_XML_WRITER_H_
+#define ORDIL_XML_COMMENT_XML_WRITER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cache/cache_record.h"
+#include "platform/file_name.h"
+#include "platform/output_file.h"
+
+namespace ordil {
+
+// Appends the head: declaration, data-source comment, <packet>, <thread> and
+// <view_counter>, the id written as an unsigned 32-bit number (-1 as
+// 4294967295).
+void appendDocumentHead(int32_t id, std::string* out);
+
+// Appends one chat element and its line end. The user id and the mail (with
+// " 184" added, or "184" alone for an empty mail) are escaped as attribute
+// values, the text as element content; vpos is position / 10.
+void appendChat(uint32_t number, const CacheRecord& record, std::string* out);
+
+// The closing tag, with no line end after it.
+inline constexpr std::string_view kDocumentFoot = "</packet>";
+
+// Replaces the first "ashx" in path, searched from the start and
+// case-sensitively over the whole path, by "xml". Returns false and leaves
+// path alone when there is none. Works on narrow (byte) and wide names.
+template <typename String>
+bool replaceFirstAshx(String* path) {
+  using Char = typename String::value_type;
+  static constexpr Char kAshx[] = {'a', 's', 'h', 'x', 0};
+  static constexpr Char kXml[] = {'x', 'm', 'l', 0};
+  const size_t at = path->find(kAshx);
+  if (at == String::npos) return false;
+  path->replace(at, 4, kXml);
+  return true;
+}
+
+// The output file name for an input path in the narrow code page, or none
+// when the path holds no "ashx". The search runs on the platform's own form
+// of the name, so it never matches inside a multi-byte character.
+std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
+
+// Writes one comment XML document. Construction derives the output name,
+// creates (or truncates) the file and writes the head; writeChat appends
+// chat elements numbered from 1; finish() or destruction writes the foot and
+// closes the file. Failures never throw: the first one is kept in error(),
+// and everything after it is dropped.
+class CommentXmlWriter {
+ public:
+  CommentXmlWriter(const std::string& inputPath, int32_t id);
+  ~CommentXmlWriter();
+
+  CommentXmlWriter(const CommentXmlWriter&) = delete;
+  CommentXmlWriter& operator=(const CommentXmlWriter&) = delete;
+
+  // False only when the input path holds no "ashx": nothing was created.
+  bool started() const { return started_; }
+
+  // Appends the record's chat element. Does nothing when not started.
+  void writeChat(const CacheRecord& record);
+
+  // Writes the foot, flushes and closes. Returns true when the whole
+  // document reached the file. Later calls do nothing and return the same.
+  bool finish();
+
+  // The output name, for messages; empty when not started.
+  const std::string& outputName() const { return displayName_; }
+
+  // The first failure ("cannot create: ...", "write failed: ..."); empty
+  // while there is none.
+  const std::string& error() const { return error_; }
+
+ private:
+  void flush();
+
+  bool started_ = false;
+  bool finished_ = false;
+  uint32_t nextNumber_ = 1;
+  std::string displayName_;
+  std::string error_;
+  std::string buffer_;  // pending bytes, written out in large blocks
+  platform::OutputFile file_;
+};
+
+}  // namespace ordil
+
+#endif  // ORDIL_XML_COMMENT_XML_WRITER_H_

@@ -1,0 +1,28 @@
+// Escaping of comment fields for the comment XML document.
+//
+// Both escapers read their input as UTF-8 and write well-formed UTF-8 that a
+// conforming XML 1.0 parser reads back as the input, with these exceptions
+// that XML cannot carry: each ill-formed sequence (one per maximal subpart)
+// and each character XML 1.0 forbids (U+0000 to U+0008, U+000B, U+000C,
+// U+000E to U+001F, U+FFFE, U+FFFF) becomes U+FFFD. The five markup
+// characters & < > " ' become &#38; &#60; &#62; &#34; &#39;.
+#ifndef ORDIL_XML_XML_ESCAPE_H_
+#define ORDIL_XML_XML_ESCAPE_H_
+
+#include <string>
+#include <string_view>
+
+namespace ordil {
+
+// Element content: a CR becomes &#13; (a parser would otherwise fold it into
+// a line feed), an LF is written as the document's line end CR LF, and a tab
+// stays as it is. Appends to *out.
+void appendEscapedText(std::string_view utf8, std::string* out);
+
+// Attribute values: as the text, but TAB, LF and CR become &#9; &#10; &#13;,
+// since attribute-value normalisation would turn them into spaces.
+void appendEscapedAttribute(std::string_view utf8, std::string* out);
+
+}  // namespace ordil
+
+#endif  // ORDIL_XML_XML_ESCAPE_H_
