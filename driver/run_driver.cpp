@@ -1,0 +1,155 @@
+#include "driver/run_driver.h"
+
+#include <limits>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "cache/cache_record.h"
+#include "driver/path_argument.h"
+#include "platform/input_file.h"
+#include "xml/comment_xml_writer.h"
+
+#ifndef ORDIL_VERSION
+#define ORDIL_VERSION "unknown"
+#endif
+
+namespace ordil {
+
+namespace {
+
+constexpr std::string_view kUsage = "usage: ordil [--] CACHE_FILE [VIDEO_ID]\n";
+
+constexpr std::string_view kHelp =
+    "Converts a comment cache file into a comment XML document written\n"
+    "beside it, named after the input with its first \"ashx\" replaced by\n"
+    "\"xml\" (678.ashx gives 678.xml).\n"
+    "\n"
+    "  CACHE_FILE   path of the cache file; may be percent-encoded (%XX\n"
+    "               escapes of UTF-8 bytes) and wrapped in double quotes\n"
+    "  VIDEO_ID     decimal video id written in the document (default 0)\n"
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "Exit status: 0 converted completely; 1 the input could not be read\n"
+    "whole, a record could not be decoded, or the document could not be\n"
+    "written whole; 2 no path was given, or it holds no \"ashx\".\n";
+
+// The largest input taken: its size must fit the format's 32-bit sizes.
+constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+// Problems of one run, each printed as "ordil: PATH: reason".
+class Diagnostics {
+ public:
+  explicit Diagnostics(std::ostream* err) : err_(err) {}
+  void report(const std::string& path, const std::string& reason) {
+    *err_ << "ordil: " << path << ": " << reason << '\n';
+    any_ = true;
+  }
+  bool any() const { return any_; }
+
+ private:
+  std::ostream* err_;
+  bool any_ = false;
+};
+
+// Loads the input and hands every record to the writer. Returns without
+// writing anything when the input cannot be opened; walks only the bytes
+// that could be read.
+void convertInput(const std::string& path, CommentXmlWriter* writer,
+                  const RunContext& context, Diagnostics* diagnostics) {
+  platform::InputFile input(path);
+  if (!input.isOpen()) {
+    diagnostics->report(path, "cannot open: " + input.error());
+    return;
+  }
+  const uint64_t size = input.size();
+  if (size > kMaxInputSize) {
+    diagnostics->report(path, "file is 4 GiB or larger; not converted");
+    return;
+  }
+  const auto buffer = std::make_unique_for_overwrite<char[]>(size + 1);
+  const size_t got = input.readAll(buffer.get(), size);
+  if (got < size) {
+    const std::string why = input.error().empty() ? "file shrank" : input.error();
+    diagnostics->report(path, "read " + std::to_string(got) + " of " +
+                                  std::to_string(size) + " bytes: " + why);
+  }
+
+  CacheRecord record;
+  RecordWalker walker(std::string_view(buffer.get(), got));
+  while (walker.next(&record)) writer->writeChat(record);
+  if (walker.failed()) {
+    context.presentFailureMessage(kFailureCaption, kFailureMessage);
+    diagnostics->report(path, walker.errorMessage());
+  }
+}
+
+}  // namespace
+
+int32_t parseVideoId(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && isSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Accumulate the magnitude, saturating just past the 32-bit range.
+  constexpr int64_t kLimit = int64_t{1} << 31;
+  int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > kLimit) magnitude = kLimit;
+  }
+  if (negative) return static_cast<int32_t>(-magnitude);
+  return static_cast<int32_t>(magnitude >= kLimit ? kLimit - 1 : magnitude);
+}
+
+std::string unwrapQuotes(std::string path) {
+  if (!path.empty() && path.front() == '"') {
+    path.erase(0, 1);
+    if (!path.empty() && path.back() == '"') path.pop_back();
+  }
+  return path;
+}
+
+int runDriver(int argc, const char* const* argv, const RunContext& context) {
+  int first = 1;  // index of the path argument
+  if (argc > 1) {
+    const std::string_view option = argv[1];
+    if (option == "-h" || option == "--help") {
+      *context.out << kUsage << '\n' << kHelp;
+      return kExitOk;
+    }
+    if (option == "--version") {
+      *context.out << "ordil " ORDIL_VERSION "\n";
+      return kExitOk;
+    }
+    if (option == "--") first = 2;
+  }
+  if (argc <= first) {
+    *context.err << kUsage;
+    return kExitUsage;
+  }
+
+  const std::string path = unwrapQuotes(decodePathArgument(argv[first]));
+  const int32_t id = argc > first + 1 ? parseVideoId(argv[first + 1]) : 0;
+
+  Diagnostics diagnostics(context.err);
+  CommentXmlWriter writer(path, id);
+  if (!writer.started()) {
+    diagnostics.report(path, "no \"ashx\" in the path; nothing converted");
+    return kExitUsage;
+  }
+  convertInput(path, &writer, context, &diagnostics);
+  if (!writer.finish()) diagnostics.report(writer.outputName(), writer.error());
+  return diagnostics.any() ? kExitIncomplete : kExitOk;
+}
+
+}  // namespace ordil

@@ -1,0 +1,54 @@
+// One run of the converter: from the command line to the document and the
+// exit status. Everything the run prints is decided here.
+#ifndef ORDIL_DRIVER_RUN_DRIVER_H_
+#define ORDIL_DRIVER_RUN_DRIVER_H_
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace ordil {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;          // complete conversion, or --help
+inline constexpr int kExitIncomplete = 1;  // some comments or the file lost
+inline constexpr int kExitUsage = 2;       // no path, or no "ashx" in it
+
+// Caption and text of the message for a cache file that cannot be decoded
+// (in English: parsing the ashx file failed; showing this file to its author
+// may resolve the problem).
+inline constexpr std::string_view kFailureCaption = "ordil";
+inline constexpr std::string_view kFailureMessage =
+    "ashxファイルの解析に失敗しました。\n"
+    "作者にこのファイルを提示すると解決できるかもしれません。";
+
+// Where a run's messages go. presentFailureMessage shows kFailureMessage
+// under kFailureCaption and returns once the user has acknowledged it.
+struct RunContext {
+  std::ostream* out;
+  std::ostream* err;
+  std::function<void(std::string_view caption, std::string_view text)>
+      presentFailureMessage;
+};
+
+// Reads a video id the way strtol reads base 10: leading white space
+// (space, \t \n \v \f \r) skipped, an optional sign, then decimal digits up
+// to the first other character. No digits give 0; values beyond the signed
+// 32-bit range are clamped to it.
+int32_t parseVideoId(std::string_view text);
+
+// Removes the double quotes of a quoted path: when the first byte is a
+// double quote it is dropped, and then the last byte too if it is one.
+std::string unwrapQuotes(std::string path);
+
+// Runs the converter on argv[1] (the cache file path) and argv[2] (the
+// optional video id); argv[0] is the program name. Returns the exit status.
+// Every non-zero status comes with a line "ordil: PATH: reason" (or a usage
+// line) on *context.err.
+int runDriver(int argc, const char* const* argv, const RunContext& context);
+
+}  // namespace ordil
+
+#endif  // ORDIL_DRIVER_RUN_DRIVER_H_
