@@ -1,0 +1,237 @@
+// Runs the real ordil executable in a temporary folder and checks the whole
+// output file, the exit status and what it printed.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/process.h"
+#include "tests/test_support.h"
+#include "tools/cache_builder.h"
+
+namespace ordil {
+namespace {
+
+using testing::bytes;
+using testing::expectedHead;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+namespace fs = std::filesystem;
+
+const std::string kFailureLine =
+    "ordil: ashxファイルの解析に失敗しました。\n"
+    "作者にこのファイルを提示すると解決できるかもしれません。\n";
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  Outcome ordil(std::vector<std::string> args) {
+    args.insert(args.begin(), ORDIL_EXE);
+    Outcome r;
+    r.status = platform::runProcess(args, dir_.file("stdout.txt"), dir_.file("stderr.txt"));
+    r.out = readFile(dir_.file("stdout.txt"));
+    r.err = readFile(dir_.file("stderr.txt"));
+    fs::remove(dir_.file("stdout.txt"));
+    fs::remove(dir_.file("stderr.txt"));
+    return r;
+  }
+
+  std::string write(const std::string& name, const std::string& contents) {
+    const std::string path = dir_.file(name);
+    writeFile(path, contents);
+    return path;
+  }
+
+  static std::string chat(unsigned no, const std::string& userId, unsigned vpos,
+                          const std::string& mail, const std::string& text) {
+    return "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(no) + "\" user_id=\"" +
+           userId + "\" vpos=\"" + std::to_string(vpos) + "\" mail=\"" + mail + "\">" + text +
+           "</chat>\r\n";
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(EndToEnd, TypicalRunWritesDocumentBesideInput) {
+  const std::string input = write("678.ashx", tools::buildCacheFile({
+      {"", "hello", 995, "abc"},
+      {"shita red", "a<b&c", 1234, "user1"},
+  }));
+  const Outcome r = ordil({input, "678"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir_.file("678.xml")),
+            expectedHead("678") + chat(1, "abc", 99, "184", "hello") +
+                chat(2, "user1", 123, "shita red 184", "a&#60;b&#38;c") + "</packet>");
+}
+
+TEST_F(EndToEnd, LongAndUnusualTextsConvert) {
+  const std::string t200(200, 'a'), t300(300, 'b'), t1000(1000, 'c');
+  const std::string input = write("1.ashx", tools::buildCacheFile({
+      {"", t200, 0, "u"},
+      {"", t300, 0, "u"},
+      {"", t1000, 0, "u"},
+      {"", "\tindented", 0, "u"},
+      {"", "line\nfeed", 0, "u"},
+  }));
+  // The length bytes are the format's: C8 01 for 200, AC 02 for 300.
+  const std::string file = readFile(input);
+  ASSERT_EQ(file.substr(8, 3), bytes("\x00\xC8\x01"));
+  const Outcome r = ordil({input});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir_.file("1.xml")),
+            expectedHead("0") + chat(1, "u", 0, "184", t200) + chat(2, "u", 0, "184", t300) +
+                chat(3, "u", 0, "184", t1000) + chat(4, "u", 0, "184", "\tindented") +
+                chat(5, "u", 0, "184", "line\r\nfeed") + "</packet>");
+}
+
+TEST_F(EndToEnd, NulInsideFieldCutsItThere) {
+  const std::string input = write("n.ashx", tools::buildCacheFile({
+      {bytes("red\x00" "junk"), bytes("hi\x00" "there"), 50, bytes("id\x00" "x")},
+      {"", "next", 60, "v"},
+  }));
+  const Outcome r = ordil({input, "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir_.file("n.xml")),
+            expectedHead("1") + chat(1, "id", 5, "red 184", "hi") + chat(2, "v", 6, "184", "next") +
+                "</packet>");
+}
+
+TEST_F(EndToEnd, CutThirdRecordKeepsTwoChatsAndReportsFailure) {
+  std::string file = tools::buildCacheFile({{"", "one", 10, "a"}, {"", "two", 20, "b"}});
+  const size_t third = file.size();
+  tools::appendRecord({"", "three", 30, "c"}, &file);
+  file.pop_back();  // the user id is cut short
+  const std::string input = write("cut.ashx", file);
+  const Outcome r = ordil({input, "9"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kFailureLine + "ordil: " + input + ": record at byte " + std::to_string(third) +
+                       ": user id runs past the end of the data\n");
+  EXPECT_EQ(readFile(dir_.file("cut.xml")),
+            expectedHead("9") + chat(1, "a", 1, "184", "one") + chat(2, "b", 2, "184", "two") +
+                "</packet>");
+}
+
+TEST_F(EndToEnd, MissingInputLeavesHeadAndFoot) {
+  const Outcome r = ordil({dir_.file("missing.ashx"), "-1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("missing.ashx") + ": cannot open: No such file or directory\n");
+  EXPECT_EQ(readFile(dir_.file("missing.xml")), expectedHead("4294967295") + "</packet>");
+}
+
+TEST_F(EndToEnd, EightByteInputHoldsNoRecords) {
+  const std::string input = write("8.ashx", "12345678");
+  const Outcome r = ordil({input, "12abc"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir_.file("8.xml")), expectedHead("12") + "</packet>");
+}
+
+TEST_F(EndToEnd, ExistingOutputIsReplaced) {
+  const std::string input = write("r.ashx", tools::buildCacheFile({}));
+  write("r.xml", std::string(10000, 'x'));
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_EQ(readFile(dir_.file("r.xml")), expectedHead("0") + "</packet>");
+}
+
+TEST_F(EndToEnd, MissingOutputFolderIsReported) {
+  fs::create_directory(dir_.file("ashx"));
+  const std::string input = write("ashx/1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const Outcome r = ordil({input});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("xml/1.ashx") + ": cannot create: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(dir_.file("xml")));
+}
+
+TEST_F(EndToEnd, WriteFailingPartWayIsReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  // Enough comments that the document is written in more than one block.
+  const std::string input =
+      write("full.ashx", tools::buildCacheFile(tools::randomRecords(1, 30000, tools::RandomMix::kRealistic)));
+  fs::create_symlink("/dev/full", dir_.file("full.xml"));
+  const Outcome r = ordil({input});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("full.xml") + ": write failed: No space left on device\n");
+}
+
+TEST_F(EndToEnd, InputThatIsAFolderIsReported) {
+  fs::create_directory(dir_.file("d.ashx"));
+  const Outcome r = ordil({dir_.file("d.ashx")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("d.ashx") + ": cannot open: Is a directory\n");
+  EXPECT_EQ(readFile(dir_.file("d.xml")), expectedHead("0") + "</packet>");
+}
+
+TEST_F(EndToEnd, UsageErrorsExitTwoAndTouchNothing) {
+  const Outcome none = ordil({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.err, "usage: ordil [--] CACHE_FILE [VIDEO_ID]\n");
+
+  const std::string upper = write("678.ASHX", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const Outcome noAshx = ordil({upper});
+  EXPECT_EQ(noAshx.status, 2);
+  EXPECT_EQ(noAshx.err, "ordil: " + upper + ": no \"ashx\" in the path; nothing converted\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(EndToEnd, QuotedPathIsUnwrapped) {
+  const std::string input = write("q.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  EXPECT_EQ(ordil({"\"" + input + "\""}).status, 0);
+  EXPECT_TRUE(fs::exists(dir_.file("q.xml")));
+  fs::remove(dir_.file("q.xml"));
+  EXPECT_EQ(ordil({"\"" + input}).status, 0);  // no closing quote: nothing else dropped
+  EXPECT_TRUE(fs::exists(dir_.file("q.xml")));
+}
+
+TEST_F(EndToEnd, NonUtf8PathBytesNameTheirFiles) {
+  const std::string input = write("\xFF\xFE-678.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_TRUE(fs::exists(dir_.file("\xFF\xFE-678.xml")));
+}
+
+TEST_F(EndToEnd, FullyPercentEncodedPathConvertsTheSameFile) {
+  const std::string input = write("pct 678.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  std::string encoded = "%22";
+  for (const unsigned char c : input) {
+    const char* hex = "0123456789ABCDEF";
+    encoded += {'%', hex[c >> 4], hex[c & 15]};
+  }
+  encoded += "%22";
+  const Outcome r = ordil({encoded, "678"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir_.file("pct 678.xml")),
+            expectedHead("678") + chat(1, "u", 0, "184", "x") + "</packet>");
+}
+
+TEST_F(EndToEnd, PercentSignThatIsNoEscapeIsKept) {
+  const std::string input = write("100%.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const Outcome r = ordil({input});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir_.file("100%.xml")));
+}
+
+TEST_F(EndToEnd, DecodedNulEndsThePath) {
+  const Outcome r = ordil({"a%00b.ashx"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "ordil: a: no \"ashx\" in the path; nothing converted\n");
+}
+
+TEST_F(EndToEnd, BundledExampleIsTheGeneratorsOutput) {
+  const std::string description = std::string(ORDIL_SOURCE_DIR) + "/examples/example.txt";
+  const std::string generated = dir_.file("generated.ashx");
+  Outcome r;
+  r.status = platform::runProcess({ORDIL_GEN_EXE, "from-text", description, generated},
+                                  dir_.file("o"), dir_.file("e"));
+  ASSERT_EQ(r.status, 0) << readFile(dir_.file("e"));
+  EXPECT_EQ(readFile(generated), readFile(std::string(ORDIL_SOURCE_DIR) + "/examples/example.ashx"));
+}
+
+}  // namespace
+}  // namespace ordil
