@@ -1,0 +1,93 @@
+// The UTF-8/UTF-16 conversions and the XML escaping over arbitrary bytes.
+//   - every conversion result is well-formed;
+//   - well-formed UTF-8 without NUL survives UTF-8 -> UTF-16 -> UTF-8;
+//   - escaped text and attribute values hold no character XML 1.0 forbids
+//     and no raw markup, and read back, unescaped as a parser would, to the
+//     input with its ill-formed and forbidden characters replaced by U+FFFD.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_checks.h"
+#include "text/encoding.h"
+#include "text/utf8.h"
+#include "xml/xml_escape.h"
+
+namespace {
+
+using ordil::fuzz::check;
+using ordil::fuzz::isWellFormedUtf8;
+
+bool forbiddenInXml(char32_t c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+// The input as a parser must read it back.
+std::string expectedReading(std::string_view in) {
+  std::string out;
+  const char* p = in.data();
+  const char* const limit = p + in.size();
+  while (p < limit) {
+    char32_t c;
+    p = ordil::decodeUtf8(p, limit, &c);
+    ordil::appendUtf8(forbiddenInXml(c) ? ordil::kReplacementCharacter : c, &out);
+  }
+  return out;
+}
+
+// Reads escaped output back the way an XML parser does: character
+// references decoded, a raw CR LF read as LF. Checks that nothing in it
+// would end the content or the attribute value early.
+std::string parserReading(std::string_view escaped, bool attribute) {
+  std::string out;
+  const char* p = escaped.data();
+  const char* const limit = p + escaped.size();
+  while (p < limit) {
+    char32_t c;
+    p = ordil::decodeUtf8(p, limit, &c);
+    check(!forbiddenInXml(c) && c != '<' && c != '>' && c != '"' && c != '\'');
+    if (c == '&') {
+      check(p < limit && *p == '#');
+      char32_t value = 0;
+      for (++p; p < limit && *p >= '0' && *p <= '9'; ++p) value = value * 10 + (*p - '0');
+      check(p < limit && *p == ';' && value < 0x110000);
+      ++p;
+      c = value;
+    } else if (c == '\r') {
+      check(!attribute && p < limit && *p == '\n');  // raw CR only before LF
+      continue;
+    } else if (attribute) {
+      check(c != '\t' && c != '\n');  // would be normalised to a space
+    }
+    ordil::appendUtf8(c, &out);
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view in(reinterpret_cast<const char*>(data), size);
+
+  std::u16string wide;
+  ordil::utf8ToWide(in, &wide);
+  std::string back;
+  ordil::wideToUtf8(wide, &back);
+  check(isWellFormedUtf8(back));
+  const std::string_view beforeNul = in.substr(0, in.find('\0'));
+  if (isWellFormedUtf8(beforeNul)) check(back == beforeNul);
+
+  // Arbitrary UTF-16, lone surrogates included, always gives well-formed UTF-8.
+  const std::u16string units(reinterpret_cast<const char16_t*>(data), size / 2);
+  std::string fromUnits;
+  ordil::wideToUtf8(units, &fromUnits);
+  check(isWellFormedUtf8(fromUnits));
+
+  const std::string expected = expectedReading(in);
+  std::string text, attribute;
+  ordil::appendEscapedText(in, &text);
+  ordil::appendEscapedAttribute(in, &attribute);
+  check(parserReading(text, false) == expected);
+  check(parserReading(attribute, true) == expected);
+  return 0;
+}
