@@ -23,8 +23,11 @@ int multiByteToWide(CodePage codePage, const char* src, char16_t* dst,
 int wideToMultiByte(CodePage codePage, const char16_t* src, char* dst,
                     int dstSize);
 
-// Whether the narrow code page is UTF-8 (always so on POSIX).
-bool narrowIsUtf8();
+// The number of the narrow code page: the system's ANSI code page (932 for
+// Japanese, 1252 for Western European) on Windows, 65001 (UTF-8) on POSIX.
+unsigned narrowCodePage();
+
+inline constexpr unsigned kUtf8CodePage = 65001;
 
 }  // namespace ordil::platform
 

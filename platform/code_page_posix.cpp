@@ -35,6 +35,6 @@ int wideToMultiByte(CodePage, const char16_t* src, char* dst, int dstSize) {
   return deliver(utf16ToUtf8(std::u16string_view(src)), dst, dstSize);
 }
 
-bool narrowIsUtf8() { return true; }
+unsigned narrowCodePage() { return kUtf8CodePage; }
 
 }  // namespace ordil::platform

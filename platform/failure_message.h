@@ -12,6 +12,13 @@ namespace ordil::platform {
 // error elsewhere.
 void presentFailureMessage(std::string_view caption, std::string_view utf8Text);
 
+// Whether presentFailureMessage writes to standard error (else a window).
+#ifdef _WIN32
+inline constexpr bool kFailureMessageOnStderr = false;
+#else
+inline constexpr bool kFailureMessageOnStderr = true;
+#endif
+
 }  // namespace ordil::platform
 
 #endif  // ORDIL_PLATFORM_FAILURE_MESSAGE_H_

@@ -4,6 +4,7 @@
 #define ORDIL_PLATFORM_FILE_NAME_H_
 
 #include <string>
+#include <type_traits>
 
 namespace ordil::platform {
 
@@ -12,6 +13,9 @@ using NativeFileName = std::u16string;
 #else
 using NativeFileName = std::string;
 #endif
+
+// Whether file names are UTF-16 (Windows) rather than bytes (POSIX).
+inline constexpr bool kWideFileNames = std::is_same_v<NativeFileName, std::u16string>;
 
 // The platform form of a path in the narrow code page. On POSIX the bytes
 // themselves, so a name that is not valid in any encoding still names its

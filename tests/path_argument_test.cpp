@@ -84,7 +84,7 @@ TEST(PathArgument, DecodedBytesAreReadAsUtf8) {
   EXPECT_EQ(decodePathArgument("a%00b.ashx"), "a");  // a decoded NUL ends the path
   EXPECT_EQ(decodePathArgument("%22C%3A%5Ca.ashx%22"), "\"C:\\a.ashx\"");
   EXPECT_EQ(decodePathArgument("100%.ashx"), "100%.ashx");
-  if (platform::narrowIsUtf8()) {
+  if (platform::narrowCodePage() == platform::kUtf8CodePage) {
     EXPECT_EQ(decodePathArgument("%E3%81%82.ashx"), "\xE3\x81\x82.ashx");
     EXPECT_EQ(decodePathArgument("%FF%E3%81.ashx"), "\xEF\xBF\xBD\xEF\xBF\xBD.ashx");
   }

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
-#include "text/encoding.h"
+#include "text/utf8.h"
 #include "xml/xml_escape.h"
 
 namespace ordil {
@@ -66,8 +66,7 @@ TEST(XmlEscape, TextAndAttributeTables) {
 // The escaping written the long way: through UTF-16, one character at a
 // time. The one-pass escaper must agree with it on every input.
 std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
-  std::u16string wide;
-  utf8ToWide(utf8, &wide);
+  const std::u16string wide = utf8ToUtf16(utf8);
   std::u16string escaped;
   for (const char16_t c : wide) {
     const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') ||
@@ -83,9 +82,7 @@ std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
     else if (c == u'\t' && attribute) escaped += u"&#9;";
     else escaped += c;
   }
-  std::string out;
-  wideToUtf8(escaped, &out);
-  return out;
+  return utf16ToUtf8(escaped);
 }
 
 TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {

@@ -1,0 +1,161 @@
+// Windows files. The input's size is taken through CreateFileA on the narrow
+// path, the handle held for the run; its bytes are read through a binary
+// file stream opened by the wide path. The output is created by its wide
+// name, shared for reading and writing.
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/file_name.h"
+#include "platform/input_file.h"
+#include "platform/output_file.h"
+#include "text/encoding.h"
+#include "text/utf8.h"
+
+namespace ordil::platform {
+
+namespace {
+
+HANDLE asHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The same short reasons as the POSIX build for the failures people meet;
+// the system's own text for the rest.
+std::string systemReason(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "Permission denied";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    default:
+      break;
+  }
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string reason = "system error " + std::to_string(error);
+  if (n > 0) {
+    std::u16string wide(reinterpret_cast<const char16_t*>(text), n);
+    while (!wide.empty() && (wide.back() == u'\n' || wide.back() == u'\r' || wide.back() == u'.')) {
+      wide.pop_back();
+    }
+    reason = utf16ToUtf8(wide);
+  }
+  LocalFree(text);
+  return reason;
+}
+
+}  // namespace
+
+NativeFileName nativeFileName(const std::string& narrowPath) {
+  NativeFileName wide;
+  narrowToWide(narrowPath, &wide);
+  return wide;
+}
+
+std::string displayFileName(const NativeFileName& name) {
+  std::string narrow;
+  wideToNarrow(name, &narrow);
+  return narrow;
+}
+
+InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
+  const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesA(narrowPath.c_str());
+    const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES &&
+                             (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    error_ = isDirectory ? "Is a directory" : systemReason(error);
+    return;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  DWORD high = 0;
+  const DWORD low = GetFileSize(h, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    error_ = systemReason(GetLastError());
+    return;
+  }
+  size_ = (static_cast<uint64_t>(high) << 32) | low;
+  open_ = true;
+}
+
+InputFile::~InputFile() {
+  if (handle_ != -1) CloseHandle(asHandle(handle_));
+}
+
+size_t InputFile::readAll(char* buffer, size_t n) {
+  if (!open_) return 0;
+  std::u16string wide;
+  narrowToWide(path_, &wide);
+  std::ifstream stream(std::filesystem::path(wide), std::ios::binary);
+  if (!stream.is_open()) {
+    error_ = "cannot open the file stream";
+    return 0;
+  }
+  stream.read(buffer, static_cast<std::streamsize>(n));
+  const size_t got = static_cast<size_t>(stream.gcount());
+  if (stream.bad()) error_ = "read error";
+  return got;
+}
+
+OutputFile::~OutputFile() {
+  std::string ignored;
+  close(&ignored);
+}
+
+bool OutputFile::create(const NativeFileName& name, std::string* reason) {
+  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *reason = systemReason(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool OutputFile::isOpen() const { return handle_ != -1; }
+
+bool OutputFile::write(const char* data, size_t n, std::string* reason) {
+  if (handle_ == -1) {
+    *reason = systemReason(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  while (n > 0) {
+    const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
+    DWORD put = 0;
+    if (!WriteFile(asHandle(handle_), data, chunk, &put, nullptr)) {
+      *reason = systemReason(GetLastError());
+      return false;
+    }
+    data += put;
+    n -= put;
+  }
+  return true;
+}
+
+bool OutputFile::close(std::string* reason) {
+  if (handle_ == -1) return true;
+  const HANDLE h = asHandle(handle_);
+  handle_ = -1;
+  if (!CloseHandle(h)) {
+    *reason = systemReason(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ordil::platform
