@@ -88,11 +88,17 @@ std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
 TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
   std::mt19937 rng(42);
   const char interesting[] = "\t\n\r&<>\"'a\x01\x7F\x80\xBF\xC2\xE0\xED\xEF\xF0\xF4\xFF";
-  for (int i = 0; i < 20000; ++i) {
-    std::string s(rng() % 24, ' ');
+  const char plain[] = "abcXYZ019 .-_~";
+  for (int i = 0; i < 30000; ++i) {
+    // Dense and sparse mixes, so long plain runs (taken a word at a time)
+    // meet markup, controls and UTF-8 at every alignment.
+    const unsigned oneIn = 1u << (rng() % 6);
+    std::string s(rng() % 70, ' ');
     for (char& c : s) {
-      c = rng() % 2 ? interesting[rng() % (sizeof interesting - 1)]
-                    : static_cast<char>(1 + rng() % 255);
+      const unsigned pick = rng() % (oneIn * 2);
+      c = pick == 0   ? interesting[rng() % (sizeof interesting - 1)]
+          : pick == 1 ? static_cast<char>(1 + rng() % 255)
+                      : plain[rng() % (sizeof plain - 1)];
     }
     ASSERT_EQ(escapedText(s), escapeThroughUtf16(s, false)) << ::testing::PrintToString(s);
     ASSERT_EQ(escapedAttribute(s), escapeThroughUtf16(s, true)) << ::testing::PrintToString(s);

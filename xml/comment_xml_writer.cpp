@@ -1,6 +1,7 @@
 #include "xml/comment_xml_writer.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "xml/xml_escape.h"
 
@@ -35,23 +36,55 @@ void appendDocumentHead(int32_t id, std::string* out) {
   out->append("\" mylist=\"0\" video=\"0\"/>\r\n");
 }
 
+namespace {
+
+constexpr std::string_view kChatStart = "<chat anonymity=\"1\" date=\"1\" no=\"";
+constexpr std::string_view kUserId = "\" user_id=\"";
+constexpr std::string_view kVpos = "\" vpos=\"";
+constexpr std::string_view kMail = "\" mail=\"";
+constexpr std::string_view kMailMark = "184";
+constexpr std::string_view kContent = "\">";
+constexpr std::string_view kChatEnd = "</chat>\r\n";
+constexpr size_t kMaxDecimal = 10;  // digits of a 32-bit number
+
+char* put(char* out, std::string_view s) {
+  std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
+
+char* putDecimal(char* out, uint32_t value) {
+  return std::to_chars(out, out + kMaxDecimal, value).ptr;
+}
+
+}  // namespace
+
 void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
-  out->append("<chat anonymity=\"1\" date=\"1\" no=\"");
-  appendDecimal(number, out);
-  out->append("\" user_id=\"");
-  appendEscapedAttribute(record.userId, out);
-  out->append("\" vpos=\"");
-  appendDecimal(record.position / 10, out);
-  out->append("\" mail=\"");
-  if (record.mail.empty()) {
-    out->append("184");
-  } else {
-    appendEscapedAttribute(record.mail, out);
-    out->append(" 184");
+  // Room for the worst case, so the element is written with no further
+  // checks; the string is cut back to what was written.
+  const size_t bound = kChatStart.size() + kUserId.size() + kVpos.size() + kMail.size() +
+                       kContent.size() + kChatEnd.size() + 2 * kMaxDecimal + 1 +
+                       kMailMark.size() +
+                       maxEscapedSize(record.userId.size() + record.mail.size() +
+                                      record.text.size());
+  const size_t old = out->size();
+  out->resize(old + bound);
+  char* p = out->data() + old;
+  p = put(p, kChatStart);
+  p = putDecimal(p, number);
+  p = put(p, kUserId);
+  p = escapeAttributeTo(record.userId, p);
+  p = put(p, kVpos);
+  p = putDecimal(p, record.position / 10);
+  p = put(p, kMail);
+  if (!record.mail.empty()) {
+    p = escapeAttributeTo(record.mail, p);
+    *p++ = ' ';
   }
-  out->append("\">");
-  appendEscapedText(record.text, out);
-  out->append("</chat>\r\n");
+  p = put(p, kMailMark);
+  p = put(p, kContent);
+  p = escapeTextTo(record.text, p);
+  p = put(p, kChatEnd);
+  out->resize(static_cast<size_t>(p - out->data()));
 }
 
 std::optional<platform::NativeFileName> outputNameFor(

@@ -9,6 +9,7 @@
 #ifndef ORDIL_XML_XML_ESCAPE_H_
 #define ORDIL_XML_XML_ESCAPE_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,15 @@ void appendEscapedText(std::string_view utf8, std::string* out);
 // Attribute values: as the text, but TAB, LF and CR become &#9; &#10; &#13;,
 // since attribute-value normalisation would turn them into spaces.
 void appendEscapedAttribute(std::string_view utf8, std::string* out);
+
+// The most bytes escaping n input bytes can give: a byte becomes at most a
+// five-byte reference.
+constexpr size_t maxEscapedSize(size_t n) { return 5 * n; }
+
+// Escape into a caller's buffer, which must hold maxEscapedSize(utf8.size())
+// bytes at out. Return the byte after the last one written.
+char* escapeTextTo(std::string_view utf8, char* out);
+char* escapeAttributeTo(std::string_view utf8, char* out);
 
 }  // namespace ordil
 
