@@ -30,6 +30,7 @@ constexpr std::string_view kHelp =
     "  VIDEO_ID     decimal video id written in the document (default 0)\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
+    "  --           end of options: the next argument is the path\n"
     "\n"
     "Exit status: 0 converted completely; 1 the input could not be read\n"
     "whole, a record could not be decoded, or the document could not be\n"
