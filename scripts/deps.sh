@@ -14,3 +14,23 @@ need_packages() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# Wine's 32-bit half needs Debian's i386 architecture.
+need_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo dpkg --add-architecture i386
+}
+
+# Wine maps Japanese Unix file names and arguments only under a Japanese
+# locale, which Debian generates on request.
+need_locale() {
+  locale -a 2>/dev/null | grep -qix "$1" && return 0
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  local name=${1%.*}
+  $sudo sed -i "s/^# *\($name\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+  grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+}
