@@ -1,6 +1,8 @@
 #include "driver/run_driver.h"
 
+#include <algorithm>
 #include <limits>
+#include <new>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -36,8 +38,11 @@ constexpr std::string_view kHelp =
     "whole, a record could not be decoded, or the document could not be\n"
     "written whole; 2 no path was given, or it holds no \"ashx\".\n";
 
-// The largest input taken: its size must fit the format's 32-bit sizes.
-constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
+// The largest input taken: its size must fit the format's 32-bit sizes,
+// and the buffer (one byte more) must fit this build's address space.
+constexpr uint64_t kMaxInputSize =
+    std::min<uint64_t>(std::numeric_limits<uint32_t>::max(),
+                       std::numeric_limits<size_t>::max() - 1);
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
@@ -69,12 +74,17 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
     diagnostics->report(path, "cannot open: " + input.error());
     return;
   }
-  const uint64_t size = input.size();
-  if (size > kMaxInputSize) {
-    diagnostics->report(path, "file is 4 GiB or larger; not converted");
+  if (input.size() > kMaxInputSize) {
+    diagnostics->report(path, "file is too large (" + std::to_string(input.size()) +
+                                  " bytes); not converted");
     return;
   }
-  const auto buffer = std::make_unique_for_overwrite<char[]>(size + 1);
+  const size_t size = static_cast<size_t>(input.size());
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]);
+  if (buffer == nullptr) {
+    diagnostics->report(path, "not enough memory to read " + std::to_string(size) + " bytes");
+    return;
+  }
   const size_t got = input.readAll(buffer.get(), size);
   if (got < size) {
     const std::string why = input.error().empty() ? "file shrank" : input.error();

@@ -4,6 +4,7 @@
 // name, shared for reading and writing.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -104,8 +105,12 @@ size_t InputFile::readAll(char* buffer, size_t n) {
     error_ = "cannot open the file stream";
     return 0;
   }
-  stream.read(buffer, static_cast<std::streamsize>(n));
-  const size_t got = static_cast<size_t>(stream.gcount());
+  size_t got = 0;
+  while (got < n && stream) {
+    const size_t chunk = std::min<size_t>(n - got, size_t{1} << 30);
+    stream.read(buffer + got, static_cast<std::streamsize>(chunk));
+    got += static_cast<size_t>(stream.gcount());
+  }
   if (stream.bad()) error_ = "read error";
   return got;
 }

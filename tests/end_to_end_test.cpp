@@ -182,6 +182,18 @@ TEST_F(EndToEnd, WriteFailingPartWayIsReported) {
   EXPECT_EQ(r.err, "ordil: " + dir_.file("full.xml") + ": write failed: No space left on device\n");
 }
 
+TEST_F(EndToEnd, InputOf4GiBIsRefusedUnread) {
+  const std::string input = write("huge.ashx", "");
+  std::error_code error;
+  fs::resize_file(input, uint64_t{1} << 32, error);  // sparse: no disk used
+  if (error) GTEST_SKIP() << "cannot make a 4 GiB sparse file here: " << error.message();
+  const Outcome r = ordil({input});
+  fs::remove(input);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + input + ": file is too large (4294967296 bytes); not converted\n");
+  EXPECT_EQ(readFile(dir_.file("huge.xml")), expectedHead("0") + "</packet>");
+}
+
 TEST_F(EndToEnd, InputThatIsAFolderIsReported) {
   fs::create_directory(dir_.file("d.ashx"));
   const Outcome r = ordil({dir_.file("d.ashx")});
