@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 need_i386
-need_packages cmake g++ make libgtest-dev googletest libexpat1-dev clang libclang-rt-14-dev \
+need_packages cmake g++ make libgtest-dev googletest libexpat1-dev libbenchmark-dev \
+  clang libclang-rt-14-dev groff-base dpkg-dev file \
   g++-mingw-w64-i686 wine wine32 locales
 need_locale ja_JP.utf8
 jobs=$(nproc)
