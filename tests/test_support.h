@@ -54,6 +54,11 @@ std::string bytes(const char (&literal)[N]) {
   return std::string(literal, N - 1);
 }
 
+// Whether XML 1.0 cannot carry the character c (it is no Char).
+inline bool isForbiddenInXml(char32_t c) {
+  return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
 // The head the writer produces for an id, as it must appear on disk.
 inline std::string expectedHead(std::string_view idText) {
   std::string head =

@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include "tests/test_support.h"
 #include "text/utf8.h"
 
 namespace ordil::testing {
@@ -63,9 +64,7 @@ bool parseDocument(const std::string& document, ParsedDocument* parsed,
 std::string xmlReading(const std::string& field) {
   std::u16string wide = utf8ToUtf16(field);
   for (char16_t& c : wide) {
-    const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') ||
-                           c == 0xFFFE || c == 0xFFFF;
-    if (forbidden) c = static_cast<char16_t>(kReplacementCharacter);
+    if (isForbiddenInXml(c)) c = static_cast<char16_t>(kReplacementCharacter);
   }
   return utf16ToUtf8(wide);
 }

@@ -69,9 +69,7 @@ std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
   const std::u16string wide = utf8ToUtf16(utf8);
   std::u16string escaped;
   for (const char16_t c : wide) {
-    const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') ||
-                           c == 0xFFFE || c == 0xFFFF;
-    if (forbidden) escaped += u'\uFFFD';
+    if (testing::isForbiddenInXml(c)) escaped += u'\uFFFD';
     else if (c == u'<') escaped += u"&#60;";
     else if (c == u'>') escaped += u"&#62;";
     else if (c == u'"') escaped += u"&#34;";
