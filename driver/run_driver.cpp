@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 #include <new>
-#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -38,11 +37,11 @@ constexpr std::string_view kHelp =
     "whole, a record could not be decoded, or the document could not be\n"
     "written whole; 2 no path was given, or it holds no \"ashx\".\n";
 
-// The largest input taken: its size must fit the format's 32-bit sizes,
-// and the buffer (one byte more) must fit this build's address space.
+// The largest input taken: its size must fit the format's 32-bit sizes and
+// this build's address space.
 constexpr uint64_t kMaxInputSize =
     std::min<uint64_t>(std::numeric_limits<uint32_t>::max(),
-                       std::numeric_limits<size_t>::max() - 1);
+                       std::numeric_limits<size_t>::max());
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
@@ -80,12 +79,12 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
     return;
   }
   const size_t size = static_cast<size_t>(input.size());
-  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]);
-  if (buffer == nullptr) {
+  const platform::InputBuffer buffer(size);
+  if (buffer.data() == nullptr) {
     diagnostics->report(path, "not enough memory to read " + std::to_string(size) + " bytes");
     return;
   }
-  const size_t got = input.readAll(buffer.get(), size);
+  const size_t got = input.readAll(buffer.data(), size);
   if (got < size) {
     const std::string why = input.error().empty() ? "file shrank" : input.error();
     diagnostics->report(path, "read " + std::to_string(got) + " of " +
@@ -93,7 +92,7 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
   }
 
   CacheRecord record;
-  RecordWalker walker(std::string_view(buffer.get(), got));
+  RecordWalker walker(std::string_view(buffer.data(), got));
   while (walker.next(&record)) writer->writeChat(record);
   if (walker.failed()) {
     context.presentFailureMessage(kFailureCaption, kFailureMessage);

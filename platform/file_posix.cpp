@@ -1,6 +1,7 @@
 // POSIX files: names are bytes, opened as they are.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,20 @@ InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
 
 InputFile::~InputFile() {
   if (handle_ >= 0) ::close(fd(handle_));
+}
+
+InputBuffer::InputBuffer(size_t n) : size_(n == 0 ? 1 : n) {
+  void* block = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return;
+#ifdef MADV_HUGEPAGE
+  // Only advice: where huge pages are off the block stays in small pages.
+  madvise(block, size_, MADV_HUGEPAGE);
+#endif
+  data_ = static_cast<char*>(block);
+}
+
+InputBuffer::~InputBuffer() {
+  if (data_ != nullptr) munmap(data_, size_);
 }
 
 size_t InputFile::readAll(char* buffer, size_t n) {

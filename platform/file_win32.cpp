@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <new>
 
 #include "platform/file_name.h"
 #include "platform/input_file.h"
@@ -68,6 +69,11 @@ std::string displayFileName(const NativeFileName& name) {
   wideToNarrow(name, &narrow);
   return narrow;
 }
+
+InputBuffer::InputBuffer(size_t n)
+    : data_(new (std::nothrow) char[n == 0 ? 1 : n]), size_(n == 0 ? 1 : n) {}
+
+InputBuffer::~InputBuffer() { delete[] data_; }
 
 InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
   const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,

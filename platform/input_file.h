@@ -41,6 +41,25 @@ class InputFile {
   std::string error_;
 };
 
+// Uninitialised memory to hold a whole input file. Where the system offers
+// it, large blocks are backed by huge pages, which makes filling them with
+// the file's bytes far cheaper than page by page.
+class InputBuffer {
+ public:
+  // Asks for n bytes (at least one); check data() afterwards. Never throws.
+  explicit InputBuffer(size_t n);
+  ~InputBuffer();
+  InputBuffer(const InputBuffer&) = delete;
+  InputBuffer& operator=(const InputBuffer&) = delete;
+
+  // The block, or nullptr when the memory could not be had.
+  char* data() const { return data_; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 }  // namespace ordil::platform
 
 #endif  // ORDIL_PLATFORM_INPUT_FILE_H_
