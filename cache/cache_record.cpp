@@ -30,14 +30,14 @@ size_t bytesLeft(const char* p, const char* limit) {
 
 uint8_t byteAt(const char* p) { return static_cast<uint8_t>(*p); }
 
-// Copies the n-byte field at p into *field, cut at its first NUL. Returns the
+// Sets *field to the n-byte field at p, cut at its first NUL. Returns the
 // byte after the whole field, or nullptr when fewer than n bytes are left.
 const char* getField(const char* p, const char* limit, size_t n,
-                     std::string* field) {
+                     std::string_view* field) {
   if (bytesLeft(p, limit) < n) return nullptr;
   const void* nul = std::memchr(p, 0, n);
   const size_t kept = nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : n;
-  field->assign(p, kept);
+  *field = std::string_view(p, kept);
   return p + n;
 }
 
@@ -49,13 +49,6 @@ uint32_t decodeFixed32(const char* p) {
 }
 
 }  // namespace
-
-void CacheRecord::clear() {
-  mail.clear();
-  text.clear();
-  position = 0;
-  userId.clear();
-}
 
 const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
   uint32_t result = 0;
@@ -124,7 +117,6 @@ RecordWalker::RecordWalker(std::string_view data)
 
 bool RecordWalker::next(CacheRecord* record) {
   if (error_ != nullptr || pos_ >= limit_) return false;
-  record->clear();
   const char* after = decodeRecord(pos_, limit_, record, &error_);
   if (after == nullptr) return false;  // pos_ stays at the failed record
   pos_ = after;

@@ -11,17 +11,16 @@
 
 namespace ordil {
 
-// The fields of one comment. Each string holds its field's bytes up to the
+// The fields of one comment. Each view holds its field's bytes up to the
 // first NUL inside the field (all of them if there is none); no encoding is
 // checked. The text is meant to be UTF-8; mail and user id are plain bytes.
+// A decoded record points into the data it was decoded from, so it is valid
+// only while that data lives; nothing is copied.
 struct CacheRecord {
-  std::string mail;
-  std::string text;
+  std::string_view mail;
+  std::string_view text;
   uint32_t position = 0;  // playback position; vpos is position / 10
-  std::string userId;
-
-  // Empties every field but keeps the strings' storage for reuse.
-  void clear();
+  std::string_view userId;
 };
 
 // Bytes before the first record.
@@ -34,8 +33,8 @@ inline constexpr size_t kCacheHeaderSize = 8;
 // length or the length has more than 5 bytes.
 const char* readTextLength(const char* p, const char* limit, uint32_t* length);
 
-// Decodes the record that starts at p into *record, which the caller has
-// cleared. Reads only [p, limit): every stated length is checked against the
+// Decodes the record that starts at p into *record, whose views then point
+// into [p, limit). Reads only [p, limit): every stated length is checked against the
 // bytes left before they are touched. Returns the byte after the record, or
 // nullptr with *error set to a short static reason when the record is cut
 // short or its text length is malformed; *record is then unspecified.
@@ -52,7 +51,7 @@ class RecordWalker {
  public:
   explicit RecordWalker(std::string_view data);
 
-  // Clears *record and decodes the next record into it. Returns true when a
+  // Decodes the next record into *record. Returns true when a
   // whole record was decoded; false at the end of the data or at the first
   // record that cannot be decoded, after which it keeps returning false.
   bool next(CacheRecord* record);

@@ -25,7 +25,7 @@ TEST(CacheBuilder, TextLengthIsInSevenBitGroups) {
 }
 
 TEST(CacheBuilder, DescriptionParsesEscapesAndSkipsComments) {
-  std::vector<CacheRecord> records;
+  std::vector<Comment> records;
   std::string error;
   ASSERT_TRUE(parseDescription("# position, user id, mail, text\n"
                                "995\tabc\t\thello\n"
@@ -56,7 +56,7 @@ TEST(CacheBuilder, DescriptionErrorsNameTheLine) {
       {"1\ta\tb\t\\q", "line 1: unknown escape \\q"},
   };
   for (const Case& c : cases) {
-    std::vector<CacheRecord> records;
+    std::vector<Comment> records;
     std::string error;
     EXPECT_FALSE(parseDescription(c.description, &records, &error));
     EXPECT_EQ(error, c.error);
@@ -65,7 +65,7 @@ TEST(CacheBuilder, DescriptionErrorsNameTheLine) {
 
 TEST(CacheBuilder, RandomFilesDecodeBackToTheirRecords) {
   for (const RandomMix mix : {RandomMix::kRealistic, RandomMix::kAnyBytes}) {
-    const std::vector<CacheRecord> records = randomRecords(3, 500, mix);
+    const std::vector<Comment> records = randomRecords(3, 500, mix);
     EXPECT_EQ(randomRecords(3, 500, mix)[499].text, records[499].text);  // repeatable
     const std::string file = buildCacheFile(records);
     RecordWalker walker(file);

@@ -22,7 +22,8 @@ Decoded decode(const std::string& data) {
   const char* error = nullptr;
   const char* end = decodeRecord(data.data(), data.data() + data.size(), &record, &error);
   if (end == nullptr) return {false, "", "", 0, "", 0};
-  return {true, record.mail, record.text, record.position, record.userId,
+  return {true, std::string(record.mail), std::string(record.text), record.position,
+          std::string(record.userId),
           static_cast<size_t>(end - data.data())};
 }
 

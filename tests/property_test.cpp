@@ -45,11 +45,11 @@ Conversion convert(const TempDir& dir, const std::string& bytes) {
 std::string cut(const std::string& field) { return field.substr(0, field.find('\0')); }
 
 // Checks that the document holds exactly the first n records, in order.
-void expectChats(const ParsedDocument& doc, const std::vector<CacheRecord>& records, size_t n) {
+void expectChats(const ParsedDocument& doc, const std::vector<tools::Comment>& records, size_t n) {
   ASSERT_EQ(doc.chats.size(), n);
   for (size_t i = 0; i < n; ++i) {
     SCOPED_TRACE("chat " + std::to_string(i + 1));
-    const CacheRecord& r = records[i];
+    const tools::Comment& r = records[i];
     const auto& a = doc.chats[i].attributes;
     EXPECT_EQ(a.at("no"), std::to_string(i + 1));
     EXPECT_EQ(a.at("user_id"), xmlReading(cut(r.userId)));
@@ -60,7 +60,7 @@ void expectChats(const ParsedDocument& doc, const std::vector<CacheRecord>& reco
 }
 
 TEST(Property, EveryPrefixKeepsTheRecordsThatFitWhole) {
-  const std::vector<CacheRecord> records = {
+  const std::vector<tools::Comment> records = {
       {"", "hello", 995, "abc"},
       {"shita red", std::string(300, 'L'), 20, "user-2"},
       {"", "", 0, ""},
@@ -69,8 +69,8 @@ TEST(Property, EveryPrefixKeepsTheRecordsThatFitWhole) {
   };
   std::string file(tools::kGeneratedHeader);
   std::vector<size_t> ends;  // where each record ends
-  for (const CacheRecord& r : records) {
-    tools::appendRecord(r, &file);
+  for (const tools::Comment& r : records) {
+    tools::appendRecord(r.record(), &file);
     ends.push_back(file.size());
   }
   TempDir dir;
@@ -97,7 +97,7 @@ TEST(Property, RandomValidFilesReadBackThroughAnXmlParser) {
   for (const tools::RandomMix mix : {tools::RandomMix::kRealistic, tools::RandomMix::kAnyBytes}) {
     for (uint64_t seed = 1; seed <= 20; ++seed) {
       SCOPED_TRACE("seed " + std::to_string(seed));
-      const std::vector<CacheRecord> records = tools::randomRecords(seed, 200, mix);
+      const std::vector<tools::Comment> records = tools::randomRecords(seed, 200, mix);
       const Conversion c = convert(dir, tools::buildCacheFile(records));
       EXPECT_EQ(c.status, 0) << c.err;
       ParsedDocument doc;

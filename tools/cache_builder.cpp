@@ -10,10 +10,10 @@ namespace {
 
 constexpr size_t kMaxShortField = 255;
 
-void appendShortField(const std::string& field, std::string* out) {
+void appendShortField(std::string_view field, std::string* out) {
   const size_t n = std::min(field.size(), kMaxShortField);
   out->push_back(static_cast<char>(n));
-  out->append(field, 0, n);
+  out->append(field.substr(0, n));
 }
 
 int hexValue(char c) {
@@ -59,7 +59,7 @@ bool unescapeField(std::string_view field, std::string* out,
   return true;
 }
 
-bool parseLine(std::string_view line, CacheRecord* record, std::string* error) {
+bool parseLine(std::string_view line, Comment* record, std::string* error) {
   std::string_view fields[4];
   for (int f = 0; f < 3; ++f) {
     const size_t tab = line.find('\t');
@@ -101,8 +101,8 @@ std::string_view pick(const std::string_view (&choices)[N], std::mt19937_64& rng
   return choices[rng() % N];
 }
 
-CacheRecord realisticRecord(std::mt19937_64& rng) {
-  CacheRecord r;
+Comment realisticRecord(std::mt19937_64& rng) {
+  Comment r;
   const unsigned kind = rng() % 100;
   const int pieces = kind < 90 ? 1 + static_cast<int>(rng() % 3)   // short
                                : 12 + static_cast<int>(rng() % 20);  // long
@@ -154,14 +154,14 @@ void appendRecord(const CacheRecord& record, std::string* out) {
   appendShortField(record.userId, out);
 }
 
-std::string buildCacheFile(const std::vector<CacheRecord>& records) {
+std::string buildCacheFile(const std::vector<Comment>& comments) {
   std::string file(kGeneratedHeader);
-  for (const CacheRecord& record : records) appendRecord(record, &file);
+  for (const Comment& comment : comments) appendRecord(comment.record(), &file);
   return file;
 }
 
 bool parseDescription(std::string_view description,
-                      std::vector<CacheRecord>* records, std::string* error) {
+                      std::vector<Comment>* records, std::string* error) {
   size_t lineNumber = 0;
   while (!description.empty()) {
     ++lineNumber;
@@ -171,7 +171,7 @@ bool parseDescription(std::string_view description,
                                                             : end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
-    CacheRecord record;
+    Comment record;
     std::string reason;
     if (!parseLine(line, &record, &reason)) {
       *error = "line " + std::to_string(lineNumber) + ": " + reason;
@@ -182,16 +182,16 @@ bool parseDescription(std::string_view description,
   return true;
 }
 
-std::vector<CacheRecord> randomRecords(uint64_t seed, size_t count,
+std::vector<Comment> randomRecords(uint64_t seed, size_t count,
                                        RandomMix mix) {
   std::mt19937_64 rng(seed);
-  std::vector<CacheRecord> records;
+  std::vector<Comment> records;
   records.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     if (mix == RandomMix::kRealistic) {
       records.push_back(realisticRecord(rng));
     } else {
-      CacheRecord r;
+      Comment r;
       r.mail = randomBytes(rng, 40);
       r.text = randomBytes(rng, rng() % 8 == 0 ? 600 : 60);
       r.userId = randomBytes(rng, 40);

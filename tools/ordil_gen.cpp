@@ -48,7 +48,7 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
   using namespace ordil::tools;
   const std::string_view command = argc > 1 ? argv[1] : "";
-  std::vector<ordil::CacheRecord> records;
+  std::vector<Comment> records;
   const char* output = nullptr;
   if (command == "from-text" && argc == 4) {
     std::string description, error;
