@@ -1,6 +1,7 @@
 #include "xml/comment_xml_writer.h"
 
 #include <filesystem>
+#include <memory>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,25 @@ TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
   }
 }
 
+TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
+  // Escaped into heap blocks of exactly maxEscapedSize bytes, so that the
+  // sanitizer run catches any word stored past the end.
+  const std::string inputs[] = {"", "a", "ab", "&", "&&&&&&&&&&&&&&&&&", "\r\r\r",
+                                "user-id-of-23-bytes-xyz", "abcdefgh", "abcdefghi", "&&&&&&&&&a",
+                                "&&&&&&&&&ab",
+                                "\xE3\x81\x82", "\xFF\xFF", "12345678\xE3\x81"};
+  for (const std::string& in : inputs) {
+    SCOPED_TRACE(::testing::PrintToString(in));
+    for (const bool attribute : {false, true}) {
+      const size_t room = maxEscapedSize(in.size());
+      const std::unique_ptr<char[]> block(new char[room]);
+      char* end = attribute ? escapeAttributeTo(in, block.get()) : escapeTextTo(in, block.get());
+      ASSERT_LE(static_cast<size_t>(end - block.get()), room);
+      EXPECT_EQ(std::string(block.get(), end), escapeThroughUtf16(in, attribute));
+    }
+  }
+}
+
 TEST(XmlDocument, HeadWritesIdUnsigned) {
   struct Case {
     int32_t id;
@@ -148,6 +168,37 @@ TEST(XmlDocument, ChatElements) {
   }
 }
 
+// The chat element built by hand from the one-pass escapers.
+std::string expectedChat(uint32_t number, const CacheRecord& r) {
+  return "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(number) + "\" user_id=\"" +
+         escapedAttribute(r.userId) + "\" vpos=\"" + std::to_string(r.position / 10) +
+         "\" mail=\"" + (r.mail.empty() ? "" : escapedAttribute(r.mail) + " ") + "184\">" +
+         escapedText(r.text) + "</chat>\r\n";
+}
+
+TEST(XmlDocument, LongTextsAreEscapedAsAWhole) {
+  // Long texts are escaped piece by piece; wherever a piece ends, inside a
+  // character, an ill-formed sequence or markup, the result must be the
+  // same as escaping the text in one go. Every offset of each sequence is
+  // tried around the first few 64 KiB marks.
+  const std::string sequences[] = {"\xE3\x81\x82", "\xF0\x9F\x98\x80", "\xE3\x81",
+                                   "\xF0\x9F\x98", "\x80\x80\x80\x80", "\xC3\xA9", "&<\r\n"};
+  for (const size_t mark : {size_t{1} << 16, size_t{2} << 16, size_t{3} << 16}) {
+    for (const std::string& sequence : sequences) {
+      for (size_t before = mark - 5; before <= mark + 1; ++before) {
+        std::string text(before, 'x');
+        text += sequence;
+        text.append(100, 'z');
+        SCOPED_TRACE(::testing::PrintToString(sequence) + " at " + std::to_string(before));
+        const CacheRecord record{"", text, 10, "id"};
+        std::string out;
+        appendChat(1, record, &out);
+        ASSERT_EQ(out, expectedChat(1, record));
+      }
+    }
+  }
+}
+
 TEST(XmlDocument, OutputNameReplacesFirstAshx) {
   struct Case {
     std::string in;
@@ -188,6 +239,24 @@ TEST(CommentXmlWriter, WritesHeadChatsAndFoot) {
                 "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"abc\" vpos=\"99\" mail=\"184\">hello</chat>\r\n"
                 "<chat anonymity=\"1\" date=\"1\" no=\"2\" user_id=\"abc\" vpos=\"1\" mail=\"184\">bye</chat>\r\n"
                 "</packet>");
+}
+
+TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
+  // A 5 MB comment of mixed Japanese, markup and line feeds between short
+  // ones: far more than the writer holds at once.
+  std::string huge;
+  while (huge.size() < 5'000'000) huge += "\xE3\x81\x93\xE3\x82\x93 a<b&c\n\xF0\x9F\x98\x80 ";
+  const CacheRecord records[] = {{"", "before", 10, "a"}, {"big", huge, 20, "b"}, {"", "after", 30, "c"}};
+  TempDir dir;
+  {
+    CommentXmlWriter writer(dir.file("9.ashx"), 9);
+    for (const CacheRecord& r : records) writer.writeChat(r);
+    ASSERT_TRUE(writer.finish()) << writer.error();
+  }
+  std::string expected = expectedHead("9");
+  for (uint32_t i = 0; i < 3; ++i) expected += expectedChat(i + 1, records[i]);
+  expected += "</packet>";
+  EXPECT_TRUE(readFile(dir.file("9.xml")) == expected);
 }
 
 TEST(CommentXmlWriter, DestructionWritesFoot) {

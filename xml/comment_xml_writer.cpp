@@ -47,6 +47,19 @@ constexpr std::string_view kContent = "\">";
 constexpr std::string_view kChatEnd = "</chat>\r\n";
 constexpr size_t kMaxDecimal = 10;  // digits of a 32-bit number
 
+// Texts longer than this are escaped piece by piece, so the room asked for
+// stays small however long a comment is.
+constexpr size_t kTextPiece = 64 * 1024;
+
+// Room for everything of a chat element but its text.
+constexpr size_t kChatFrameRoom = kChatStart.size() + kUserId.size() + kVpos.size() +
+                                  kMail.size() + 1 + kMailMark.size() + kContent.size() +
+                                  kChatEnd.size() + 2 * kMaxDecimal;
+
+// The most room one request of writeChatTo asks for.
+constexpr size_t kMaxChatRequest = kChatFrameRoom + 2 * maxEscapedSize(255) +
+                                   maxEscapedSize(kTextPiece);
+
 char* put(char* out, std::string_view s) {
   std::memcpy(out, s.data(), s.size());
   return out + s.size();
@@ -56,19 +69,31 @@ char* putDecimal(char* out, uint32_t value) {
   return std::to_chars(out, out + kMaxDecimal, value).ptr;
 }
 
-}  // namespace
+// Where to end a piece of text that should hold at most max bytes: a place
+// no UTF-8 sequence runs across (the byte there is not a continuation byte,
+// or the three before it all are), so that escaping the pieces one after
+// the other gives what escaping the whole would. Takes a step back of at
+// most three bytes; text.size() must exceed max, and max must exceed 3.
+size_t pieceEnd(std::string_view text, size_t max) {
+  const auto isContinuation = [&](size_t i) {
+    return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+  };
+  for (size_t end = max; end > max - 4; --end) {
+    if (!isContinuation(end)) return end;
+  }
+  return max;
+}
 
-void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
-  // Room for the worst case, so the element is written with no further
-  // checks; the string is cut back to what was written.
-  const size_t bound = kChatStart.size() + kUserId.size() + kVpos.size() + kMail.size() +
-                       kContent.size() + kChatEnd.size() + 2 * kMaxDecimal + 1 +
-                       kMailMark.size() +
-                       maxEscapedSize(record.userId.size() + record.mail.size() +
-                                      record.text.size());
-  const size_t old = out->size();
-  out->resize(old + bound);
-  char* p = out->data() + old;
+// Writes one chat element through a sink, which hands out room with
+// char* room(n) (at least n bytes) and takes back what was written with
+// done(end). Requests stay within kMaxChatRequest.
+template <typename Sink>
+void writeChatTo(uint32_t number, const CacheRecord& record, Sink* sink) {
+  std::string_view text = record.text;
+  const bool whole = text.size() <= kTextPiece;
+  char* p = sink->room(kChatFrameRoom + maxEscapedSize(record.userId.size()) +
+                       maxEscapedSize(record.mail.size()) +
+                       (whole ? maxEscapedSize(text.size()) : 0));
   p = put(p, kChatStart);
   p = putDecimal(p, number);
   p = put(p, kUserId);
@@ -82,9 +107,41 @@ void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
   }
   p = put(p, kMailMark);
   p = put(p, kContent);
-  p = escapeTextTo(record.text, p);
+  if (!whole) {
+    while (text.size() > kTextPiece) {
+      const size_t end = pieceEnd(text, kTextPiece);
+      sink->done(p);
+      p = escapeTextTo(text.substr(0, end), sink->room(maxEscapedSize(end)));
+      text.remove_prefix(end);
+    }
+    sink->done(p);
+    p = sink->room(maxEscapedSize(text.size()) + kChatEnd.size());
+  }
+  p = escapeTextTo(text, p);
   p = put(p, kChatEnd);
-  out->resize(static_cast<size_t>(p - out->data()));
+  sink->done(p);
+}
+
+// A sink over a string: room grows it, done cuts it back.
+class StringSink {
+ public:
+  explicit StringSink(std::string* out) : out_(out) {}
+  char* room(size_t n) {
+    const size_t old = out_->size();
+    out_->resize(old + n);
+    return out_->data() + old;
+  }
+  void done(const char* end) { out_->resize(static_cast<size_t>(end - out_->data())); }
+
+ private:
+  std::string* out_;
+};
+
+}  // namespace
+
+void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
+  StringSink sink(out);
+  writeChatTo(number, record, &sink);
 }
 
 std::optional<platform::NativeFileName> outputNameFor(
@@ -94,6 +151,10 @@ std::optional<platform::NativeFileName> outputNameFor(
   return name;
 }
 
+// The writer's buffer: output is collected up to kFlushThreshold before it
+// is handed to the file, with room above it for the largest request.
+constexpr size_t kBufferSize = kFlushThreshold + kMaxChatRequest;
+
 CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
   const std::optional<platform::NativeFileName> name = outputNameFor(inputPath);
   if (!name) return;
@@ -101,32 +162,50 @@ CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
   displayName_ = platform::displayFileName(*name);
   std::string reason;
   if (!file_.create(*name, &reason)) error_ = "cannot create: " + reason;
-  buffer_.reserve(kFlushThreshold + 4096);
-  appendDocumentHead(id, &buffer_);
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  std::string head;
+  appendDocumentHead(id, &head);
+  std::memcpy(buffer_.get(), head.data(), head.size());
+  used_ = head.size();
 }
 
 CommentXmlWriter::~CommentXmlWriter() { finish(); }
 
+char* CommentXmlWriter::room(size_t n) {
+  if (kBufferSize - used_ < n) flush();
+  return buffer_.get() + used_;
+}
+
+void CommentXmlWriter::done(const char* end) {
+  used_ = static_cast<size_t>(end - buffer_.get());
+}
+
 void CommentXmlWriter::writeChat(const CacheRecord& record) {
   if (!started_ || finished_) return;
-  appendChat(nextNumber_++, record, &buffer_);
-  if (buffer_.size() >= kFlushThreshold) flush();
+  struct BufferSink {
+    CommentXmlWriter* writer;
+    char* room(size_t n) { return writer->room(n); }
+    void done(const char* end) { writer->done(end); }
+  } sink{this};
+  writeChatTo(nextNumber_++, record, &sink);
+  if (used_ >= kFlushThreshold) flush();
 }
 
 void CommentXmlWriter::flush() {
-  if (error_.empty() && !buffer_.empty()) {
+  if (error_.empty() && used_ > 0) {
     std::string reason;
-    if (!file_.write(buffer_.data(), buffer_.size(), &reason)) {
+    if (!file_.write(buffer_.get(), used_, &reason)) {
       error_ = "write failed: " + reason;
     }
   }
-  buffer_.clear();  // after a failure later pieces are dropped
+  used_ = 0;  // after a failure later pieces are dropped
 }
 
 bool CommentXmlWriter::finish() {
   if (started_ && !finished_) {
     finished_ = true;
-    buffer_.append(kDocumentFoot);
+    std::memcpy(room(kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
+    used_ += kDocumentFoot.size();
     flush();
     std::string reason;
     if (file_.isOpen() && !file_.close(&reason) && error_.empty()) {

@@ -15,6 +15,7 @@
 #define ORDIL_XML_COMMENT_XML_WRITER_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,6 +89,11 @@ class CommentXmlWriter {
   const std::string& error() const { return error_; }
 
  private:
+  // Chat elements are written straight into the buffer: room(n) gives at
+  // least n bytes at its end, flushing first if needed; done(end) keeps
+  // what was written up to end.
+  char* room(size_t n);
+  void done(const char* end);
   void flush();
 
   bool started_ = false;
@@ -95,7 +101,8 @@ class CommentXmlWriter {
   uint32_t nextNumber_ = 1;
   std::string displayName_;
   std::string error_;
-  std::string buffer_;  // pending bytes, written out in large blocks
+  std::unique_ptr<char[]> buffer_;  // pending bytes, written out in large blocks
+  size_t used_ = 0;
   platform::OutputFile file_;
 };
 

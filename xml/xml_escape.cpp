@@ -1,6 +1,7 @@
 #include "xml/xml_escape.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -44,37 +45,71 @@ constexpr std::array<bool, 256> makePlain() {
 
 constexpr std::array<bool, 256> kPlain = makePlain();
 
-bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+inline bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// Word-at-a-time test: whether any of the 8 bytes at p is not plain (a
-// control, non-ASCII, or one of & ' " < >). A true answer only sends the
-// caller to the byte loop, so it decides nothing by itself.
-bool anyNotPlain(const unsigned char* p) {
-  constexpr uint64_t k01 = 0x0101010101010101u;
-  constexpr uint64_t k80 = 0x8080808080808080u;
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  const auto hasZeroByte = [](uint64_t x) { return (x - k01) & ~x & k80; };
-  const uint64_t below20 = (v - k01 * 0x20) & ~v & k80;
-  return ((v & k80) | below20 | hasZeroByte((v | k01) ^ (k01 * 0x27)) |  // & '
-          hasZeroByte(v ^ (k01 * 0x22)) |                                // "
-          hasZeroByte((v | (k01 * 2)) ^ (k01 * 0x3E))) != 0;             // < >
+// Words of 8 bytes, built and stored in little-endian order so that the
+// first byte is the lowest one on every machine.
+inline uint64_t load64(const unsigned char* p) {
+  return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 |
+         uint64_t{p[3]} << 24 | uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 |
+         uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
 }
 
+inline void store64(char* out, uint64_t v) {
+  out[0] = static_cast<char>(v);
+  out[1] = static_cast<char>(v >> 8);
+  out[2] = static_cast<char>(v >> 16);
+  out[3] = static_cast<char>(v >> 24);
+  out[4] = static_cast<char>(v >> 32);
+  out[5] = static_cast<char>(v >> 40);
+  out[6] = static_cast<char>(v >> 48);
+  out[7] = static_cast<char>(v >> 56);
+}
+
+// Word-at-a-time test of 8 bytes: the high bit of each byte that is not
+// plain (a control, non-ASCII, or one of & ' " < >) is set in the result.
+// Bytes above the first one marked may be marked wrongly (borrows), so only
+// the lowest mark is exact; it is the only one used.
+inline uint64_t notPlainMarks(uint64_t v) {
+  constexpr uint64_t k01 = 0x0101010101010101u;
+  constexpr uint64_t k80 = 0x8080808080808080u;
+  const auto zeroBytes = [](uint64_t x) { return (x - k01) & ~x & k80; };
+  const uint64_t below20 = (v - k01 * 0x20) & ~v & k80;
+  return (v & k80) | below20 | zeroBytes((v | k01) ^ (k01 * 0x27)) |  // & '
+         zeroBytes(v ^ (k01 * 0x22)) |                                // "
+         zeroBytes((v | (k01 * 2)) ^ (k01 * 0x3E));                   // < >
+}
+
+// Index of the byte holding the lowest mark; marks must not be 0.
+inline size_t firstMarked(uint64_t marks) {
+  return static_cast<size_t>(std::countr_zero(marks)) / 8;
+}
+
+// For each lead byte, the length of its sequence when checking that the
+// continuation bytes follow is all XML and UTF-8 ask of it: C2-DF (two
+// bytes), E1-EC and EE (three bytes: kana, kanji, most scripts, private
+// use). Every other lead byte (E0, ED, EF, F0-F4) and every byte that cannot
+// lead is 0 and goes to the full decoder.
+constexpr std::array<uint8_t, 256> makeSimpleLength() {
+  std::array<uint8_t, 256> length{};
+  for (int b = 0xC2; b <= 0xDF; ++b) length[b] = 2;
+  for (int b = 0xE1; b <= 0xEC; ++b) length[b] = 3;
+  length[0xEE] = 3;
+  return length;
+}
+
+constexpr std::array<uint8_t, 256> kSimpleLength = makeSimpleLength();
+
 // The length of the well-formed UTF-8 sequence of a non-ASCII character at
-// p that XML can carry, or 0 when it must be replaced. The common cases are
-// decided here; the rest goes to the full decoder.
+// p that XML can carry, or 0 when it must be replaced.
 size_t carriedSequenceLength(const unsigned char* p, const unsigned char* limit) {
-  const unsigned char lead = p[0];
   const size_t left = static_cast<size_t>(limit - p);
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return left >= 2 && isContinuation(p[1]) ? 2 : 0;
+  const size_t simple = kSimpleLength[p[0]];
+  if (simple != 0 && left >= simple && isContinuation(p[1]) &&
+      (simple == 2 || isContinuation(p[2]))) {
+    return simple;
   }
-  if (lead >= 0xE1 && lead <= 0xEC && left >= 3 && isContinuation(p[1]) &&
-      isContinuation(p[2])) {
-    return 3;  // kana, kanji and most other scripts
-  }
-  if (lead == 0xEF && left >= 3 && isContinuation(p[1]) && isContinuation(p[2])) {
+  if (p[0] == 0xEF && left >= 3 && isContinuation(p[1]) && isContinuation(p[2])) {
     // U+FFFE and U+FFFF are forbidden; U+FFFD itself is kept as it is.
     return p[1] == 0xBF && p[2] >= 0xBE ? 0 : 3;
   }
@@ -90,31 +125,51 @@ char* put(char* out, std::string_view s) {
   return out + s.size();
 }
 
-char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  const unsigned char* const limit = p + utf8.size();
-  while (p < limit) {
-    // A run of bytes copied unchanged, ASCII or well-formed UTF-8. Words
-    // are tried only at ASCII; a stretch of non-ASCII characters (Japanese
-    // text) is taken character by character until ASCII comes back.
-    const unsigned char* run = p;
-    bool stopped = false;
-    while (!stopped) {
-      while (limit - p >= 8 && !anyNotPlain(p)) p += 8;
-      while (p < limit && kPlain[*p]) ++p;
-      if (p == limit || *p < 0x80) break;
-      do {
-        const size_t n = carriedSequenceLength(p, limit);
-        if (n == 0) {
-          stopped = true;
-          break;
-        }
-        p += n;
-      } while (p < limit && *p >= 0x80);
+// Copies plain ASCII from *p to out up to the first byte that is not plain
+// or the limit, and moves *p past it. Returns the new end of the output.
+// Works a word at a time: each word is stored whole before its marks are
+// looked at, which the room of 5 bytes per input byte always allows (the
+// last, shorter stretch of a field is read as the word ending at the limit,
+// shifted down, and stored only when 2 or more bytes are left).
+char* copyPlain(const unsigned char** at, const unsigned char* begin,
+                const unsigned char* limit, char* out) {
+  const unsigned char* p = *at;
+  while (limit - p >= 8) {
+    const uint64_t v = load64(p);
+    const uint64_t marks = notPlainMarks(v);
+    store64(out, v);
+    if (marks != 0) {
+      const size_t n = firstMarked(marks);
+      *at = p + n;
+      return out + n;
     }
-    std::memcpy(out, run, static_cast<size_t>(p - run));
-    out += p - run;
-    if (p == limit) break;
+    p += 8;
+    out += 8;
+  }
+  const size_t left = static_cast<size_t>(limit - p);
+  if (left >= 2 && limit - begin >= 8) {
+    // The high 8 - left bytes shift in as zeros, which are marked, so the
+    // first mark is at most at index left.
+    const uint64_t v = load64(limit - 8) >> (8 * (8 - left));
+    store64(out, v);
+    const size_t n = firstMarked(notPlainMarks(v));
+    *at = p + n;
+    return out + n;
+  }
+  while (p < limit && kPlain[*p]) *out++ = static_cast<char>(*p++);
+  *at = p;
+  return out;
+}
+
+char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
+  const unsigned char* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
+  const unsigned char* const limit = begin + utf8.size();
+  const unsigned char* p = begin;
+  // Bytes that stay as they are (ASCII and well-formed UTF-8) are copied as
+  // they are scanned, so a run costs no separate copy.
+  for (;;) {
+    out = copyPlain(&p, begin, limit, out);
+    if (p == limit) return out;
     if (*p < 0x80) {
       const std::string_view replacement = table[*p];
       if (replacement.empty()) {
@@ -123,16 +178,40 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
         out = put(out, replacement);
       }
       ++p;
-    } else {
-      // One U+FFFD for the maximal subpart (or the forbidden character).
-      char32_t cp;
-      const char* at = reinterpret_cast<const char*>(p);
-      p = reinterpret_cast<const unsigned char*>(
-          decodeUtf8(at, reinterpret_cast<const char*>(limit), &cp));
-      out = put(out, kReplacement);
+      continue;
     }
+    // A stretch of non-ASCII characters (Japanese text), a character at a
+    // time until ASCII comes back.
+    do {
+      // Three-byte characters, the common case, step by a constant so the
+      // next character's address does not wait on this one's bytes.
+      if (limit - p >= 3 && kSimpleLength[p[0]] == 3 && isContinuation(p[1]) &&
+          isContinuation(p[2])) {
+        out[0] = static_cast<char>(p[0]);
+        out[1] = static_cast<char>(p[1]);
+        out[2] = static_cast<char>(p[2]);
+        p += 3;
+        out += 3;
+        continue;
+      }
+      const size_t n = carriedSequenceLength(p, limit);
+      if (n == 0) {
+        // One U+FFFD for the maximal subpart (or the forbidden character).
+        char32_t cp;
+        const char* at = reinterpret_cast<const char*>(p);
+        p = reinterpret_cast<const unsigned char*>(
+            decodeUtf8(at, reinterpret_cast<const char*>(limit), &cp));
+        out = put(out, kReplacement);
+        continue;
+      }
+      out[0] = static_cast<char>(p[0]);
+      out[1] = static_cast<char>(p[1]);
+      if (n > 2) out[2] = static_cast<char>(p[2]);
+      if (n > 3) out[3] = static_cast<char>(p[3]);
+      p += n;
+      out += n;
+    } while (p < limit && *p >= 0x80);
   }
-  return out;
 }
 
 void appendEscaped(std::string_view utf8, const AsciiTable& table, std::string* out) {
