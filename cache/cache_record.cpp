@@ -14,6 +14,7 @@
 
 #include "cache/cache_record.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ordil {
@@ -23,6 +24,10 @@ namespace {
 constexpr int kMaxTextLengthBytes = 5;
 constexpr size_t kPositionSize = 4;
 constexpr size_t kReservedSize = 8;
+
+// The one failure that more data cannot mend; every other one says the
+// record runs past the end of the data.
+constexpr char kMalformedTextLength[] = "text length is malformed (over 5 bytes or 32 bits)";
 
 size_t bytesLeft(const char* p, const char* limit) {
   return static_cast<size_t>(limit - p);
@@ -85,7 +90,7 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
     // byte left said another one follows.
     *error = bytesLeft(p, limit) < kMaxTextLengthBytes
                  ? "text length runs past the end of the data"
-                 : "text length is malformed (over 5 bytes or 32 bits)";
+                 : kMalformedTextLength;
     return nullptr;
   }
   p = getField(text, limit, textLength, &record->text);
@@ -109,16 +114,35 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
   return p;
 }
 
-RecordWalker::RecordWalker(std::string_view data)
-    : begin_(data.data()),
-      pos_(data.data() + (data.size() < kCacheHeaderSize ? data.size()
-                                                          : kCacheHeaderSize)),
-      limit_(data.data() + data.size()) {}
+void RecordWalker::feed(std::string_view window, bool last) {
+  windowOffset_ = offset();
+  window_ = pos_ = window.data();
+  limit_ = window.data() + window.size();
+  const size_t skip = std::min(headerLeft_, window.size());
+  pos_ += skip;
+  headerLeft_ -= skip;
+  last_ = last;
+  hungry_ = false;
+}
 
 bool RecordWalker::next(CacheRecord* record) {
-  if (error_ != nullptr || pos_ >= limit_) return false;
-  const char* after = decodeRecord(pos_, limit_, record, &error_);
-  if (after == nullptr) return false;  // pos_ stays at the failed record
+  if (error_ != nullptr || hungry_) return false;
+  if (pos_ >= limit_) {
+    hungry_ = !last_;  // whether a record follows is not known yet
+    return false;
+  }
+  const char* error = nullptr;
+  const char* after = decodeRecord(pos_, limit_, record, &error);
+  if (after == nullptr) {
+    // Before the last window, a record that runs past the window may yet
+    // be whole; only a malformed length is a failure already.
+    if (!last_ && error != kMalformedTextLength) {
+      hungry_ = true;
+    } else {
+      error_ = error;  // pos_ stays at the failed record
+    }
+    return false;
+  }
   pos_ = after;
   return true;
 }

@@ -41,34 +41,62 @@ const char* readTextLength(const char* p, const char* limit, uint32_t* length);
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
                          const char** error);
 
-// Walks the records of a whole cache file held in memory. The walker only
-// refers to the data, which must outlive it.
+// Walks the records of a cache file, held in memory whole or given in
+// consecutive windows. The walker only refers to the data, which must
+// outlive its use.
 //
-//   RecordWalker walker(data);
+//   RecordWalker walker(data);                 // the whole file
 //   while (walker.next(&record)) use(record);
 //   if (walker.failed()) report(walker.errorMessage());
+//
+// In windows: feed() a window, take records until next() returns false;
+// while hungry(), feed the bytes not yet walked (unconsumed(), moved or
+// copied anywhere) followed by more of the file, widening the window when
+// those bytes alone fill it. The records, offsets and failures are those of
+// walking the whole file at once.
 class RecordWalker {
  public:
-  explicit RecordWalker(std::string_view data);
+  // Walks data that holds the whole file.
+  explicit RecordWalker(std::string_view data) { feed(data, true); }
 
-  // Decodes the next record into *record. Returns true when a
-  // whole record was decoded; false at the end of the data or at the first
-  // record that cannot be decoded, after which it keeps returning false.
+  // Walks a file that will be fed window by window.
+  RecordWalker() = default;
+
+  // Gives the next window: unconsumed() of the last one, then new bytes.
+  // last says the file ends with this window.
+  void feed(std::string_view window, bool last);
+
+  // Decodes the next record into *record; its views point into the current
+  // window. Returns false at the end of the file, at the first record that
+  // cannot be decoded (failed() then stays true), and, in a window that is
+  // not the last, where the next record may run past the window (hungry()).
   bool next(CacheRecord* record);
 
   // Whether the walk stopped at a record that cannot be decoded.
   bool failed() const { return error_ != nullptr; }
 
-  // Byte offset of the record that failed, or of the next record.
-  size_t offset() const { return static_cast<size_t>(pos_ - begin_); }
+  // Whether the walk waits for a longer window.
+  bool hungry() const { return hungry_; }
+
+  // The bytes of the current window not yet walked.
+  std::string_view unconsumed() const {
+    return std::string_view(pos_, static_cast<size_t>(limit_ - pos_));
+  }
+
+  // Byte offset in the file of the record that failed, or of the next one.
+  uint64_t offset() const { return windowOffset_ + static_cast<uint64_t>(pos_ - window_); }
 
   // "record at byte N: reason" for a failed walk; empty otherwise.
   std::string errorMessage() const;
 
  private:
-  const char* begin_;
-  const char* pos_;
-  const char* limit_;
+  const char* window_ = nullptr;
+  const char* pos_ = nullptr;
+  const char* limit_ = nullptr;
+  uint64_t windowOffset_ = 0;  // file offset of window_
+  size_t headerLeft_ = kCacheHeaderSize;
+  bool last_ = false;
+  bool hungry_ = false;
   const char* error_ = nullptr;
 };
 

@@ -1,7 +1,9 @@
 #include "driver/run_driver.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <ostream>
 #include <vector>
@@ -63,9 +65,13 @@ class Diagnostics {
   bool any_ = false;
 };
 
-// Loads the input and hands every record to the writer. Returns without
-// writing anything when the input cannot be opened; walks only the bytes
-// that could be read.
+// The input is read and walked a window at a time; a record longer than a
+// window widens it.
+constexpr size_t kWindowSize = size_t{1} << 20;
+
+// Reads the input window by window and hands every record to the writer.
+// Returns without writing anything when the input cannot be opened; walks
+// only the bytes that could be read.
 void convertInput(const std::string& path, CommentXmlWriter* writer,
                   const RunContext& context, Diagnostics* diagnostics) {
   platform::InputFile input(path);
@@ -79,21 +85,46 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
     return;
   }
   const size_t size = static_cast<size_t>(input.size());
-  const platform::InputBuffer buffer(size);
-  if (buffer.data() == nullptr) {
-    diagnostics->report(path, "not enough memory to read " + std::to_string(size) + " bytes");
-    return;
+  size_t left = size;  // bytes still to read
+  size_t capacity = std::max<size_t>(1, std::min(size, kWindowSize));
+  std::unique_ptr<char[]> window(new (std::nothrow) char[capacity]);
+  RecordWalker walker;
+  CacheRecord record;
+  bool shortRead = false;
+  while (window != nullptr) {
+    // Keep the bytes not yet walked (an unfinished record) at the front,
+    // widening the window when they fill it alone.
+    const std::string_view rest = walker.unconsumed();
+    if (rest.size() == capacity) {
+      const size_t wider = rest.size() + std::min(left, capacity);
+      std::unique_ptr<char[]> widened(new (std::nothrow) char[wider]);
+      if (widened == nullptr) {
+        diagnostics->report(path, "not enough memory for a record of over " +
+                                      std::to_string(rest.size()) + " bytes");
+        break;
+      }
+      std::memcpy(widened.get(), rest.data(), rest.size());
+      window = std::move(widened);
+      capacity = wider;
+    } else if (!rest.empty()) {
+      std::memmove(window.get(), rest.data(), rest.size());
+    }
+    const size_t wanted = std::min(capacity - rest.size(), left);
+    const size_t got = input.read(window.get() + rest.size(), wanted);
+    left -= got;
+    shortRead = got < wanted;
+    walker.feed(std::string_view(window.get(), rest.size() + got), left == 0 || shortRead);
+    while (walker.next(&record)) writer->writeChat(record);
+    if (!walker.hungry()) break;
   }
-  const size_t got = input.readAll(buffer.data(), size);
-  if (got < size) {
+  if (window == nullptr) {
+    diagnostics->report(path, "not enough memory to read it");
+  }
+  if (shortRead) {
     const std::string why = input.error().empty() ? "file shrank" : input.error();
-    diagnostics->report(path, "read " + std::to_string(got) + " of " +
+    diagnostics->report(path, "read " + std::to_string(size - left) + " of " +
                                   std::to_string(size) + " bytes: " + why);
   }
-
-  CacheRecord record;
-  RecordWalker walker(std::string_view(buffer.data(), got));
-  while (walker.next(&record)) writer->writeChat(record);
   if (walker.failed()) {
     context.presentFailureMessage(kFailureCaption, kFailureMessage);
     diagnostics->report(path, walker.errorMessage());

@@ -1,7 +1,6 @@
 // POSIX files: names are bytes, opened as they are.
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +26,9 @@ NativeFileName nativeFileName(const std::string& narrowPath) {
 
 std::string displayFileName(const NativeFileName& name) { return name; }
 
+// Reads go straight to the descriptor.
+struct InputFile::Stream {};
+
 InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
   const int f = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (f < 0) {
@@ -51,25 +53,10 @@ InputFile::~InputFile() {
   if (handle_ >= 0) ::close(fd(handle_));
 }
 
-InputBuffer::InputBuffer(size_t n) : size_(n == 0 ? 1 : n) {
-  void* block = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) return;
-#ifdef MADV_HUGEPAGE
-  // Only advice: where huge pages are off the block stays in small pages.
-  madvise(block, size_, MADV_HUGEPAGE);
-#endif
-  data_ = static_cast<char*>(block);
-}
-
-InputBuffer::~InputBuffer() {
-  if (data_ != nullptr) munmap(data_, size_);
-}
-
-size_t InputFile::readAll(char* buffer, size_t n) {
+size_t InputFile::read(char* buffer, size_t n) {
   size_t done = 0;
   while (open_ && done < n) {
-    const ssize_t got = ::pread(fd(handle_), buffer + done, n - done,
-                                static_cast<off_t>(done));
+    const ssize_t got = ::read(fd(handle_), buffer + done, n - done);
     if (got < 0) {
       if (errno == EINTR) continue;
       error_ = systemReason(errno);

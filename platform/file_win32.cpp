@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <new>
+#include <memory>
 
 #include "platform/file_name.h"
 #include "platform/input_file.h"
@@ -70,10 +70,11 @@ std::string displayFileName(const NativeFileName& name) {
   return narrow;
 }
 
-InputBuffer::InputBuffer(size_t n)
-    : data_(new (std::nothrow) char[n == 0 ? 1 : n]), size_(n == 0 ? 1 : n) {}
-
-InputBuffer::~InputBuffer() { delete[] data_; }
+// The binary file stream the bytes are read through, opened by the wide
+// path at the first read.
+struct InputFile::Stream {
+  std::ifstream file;
+};
 
 InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
   const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,
@@ -102,17 +103,18 @@ InputFile::~InputFile() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
-size_t InputFile::readAll(char* buffer, size_t n) {
+size_t InputFile::read(char* buffer, size_t n) {
   if (!open_) return 0;
-  std::u16string wide;
-  narrowToWide(path_, &wide);
-  std::ifstream stream(std::filesystem::path(wide), std::ios::binary);
-  if (!stream.is_open()) {
-    error_ = "cannot open the file stream";
-    return 0;
+  if (stream_ == nullptr) {
+    std::u16string wide;
+    narrowToWide(path_, &wide);
+    stream_ = std::make_unique<Stream>();
+    stream_->file.open(std::filesystem::path(wide), std::ios::binary);
+    if (!stream_->file.is_open()) error_ = "cannot open the file stream";
   }
+  std::ifstream& stream = stream_->file;
   size_t got = 0;
-  while (got < n && stream) {
+  while (got < n && stream.is_open() && stream) {
     const size_t chunk = std::min<size_t>(n - got, size_t{1} << 30);
     stream.read(buffer + got, static_cast<std::streamsize>(chunk));
     got += static_cast<size_t>(stream.gcount());

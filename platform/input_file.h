@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ordil::platform {
@@ -25,39 +26,24 @@ class InputFile {
   // The file's full size in bytes, taken when it was opened.
   uint64_t size() const { return size_; }
 
-  // Reads up to n bytes from the start of the file into buffer. Returns how
-  // many were read: fewer than n when the file ended early or a read failed
-  // (then error() tells why).
-  size_t readAll(char* buffer, size_t n);
+  // Reads up to n of the bytes that follow those read before (the first
+  // call starts at the beginning) into buffer. Returns how many were read:
+  // fewer than n only when the file ended early or a read failed (then
+  // error() tells why).
+  size_t read(char* buffer, size_t n);
 
   // The system's reason for the last failure, empty if there was none.
   const std::string& error() const { return error_; }
 
  private:
+  struct Stream;  // what read() reads through, where the platform needs one
+
   std::string path_;
+  std::unique_ptr<Stream> stream_;
   bool open_ = false;
   uint64_t size_ = 0;
   intptr_t handle_ = -1;
   std::string error_;
-};
-
-// Uninitialised memory to hold a whole input file. Where the system offers
-// it, large blocks are backed by huge pages, which makes filling them with
-// the file's bytes far cheaper than page by page.
-class InputBuffer {
- public:
-  // Asks for n bytes (at least one); check data() afterwards. Never throws.
-  explicit InputBuffer(size_t n);
-  ~InputBuffer();
-  InputBuffer(const InputBuffer&) = delete;
-  InputBuffer& operator=(const InputBuffer&) = delete;
-
-  // The block, or nullptr when the memory could not be had.
-  char* data() const { return data_; }
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
 };
 
 }  // namespace ordil::platform

@@ -1,5 +1,9 @@
 #include "cache/cache_record.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -201,7 +205,7 @@ TEST(RecordWalker, StopsAtCutRecordAfterWholeOnes) {
   EXPECT_FALSE(walker.next(&record));  // stays stopped
 }
 
-TEST(RecordWalker, ClearsFieldsBetweenRecords) {
+TEST(RecordWalker, FieldsOfEachRecordReplaceThoseBefore) {
   const std::string full = bytes("\x02" "ue" "\x01" "x" "\x0A\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\x00\x00" "\x02" "id");
   const std::string bare = bytes("\x00" "\x00" "\x00\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\x00\x00" "\x00");
   const std::string data = "12345678" + full + bare;
@@ -215,6 +219,74 @@ TEST(RecordWalker, ClearsFieldsBetweenRecords) {
   EXPECT_EQ(record.userId, "");
   EXPECT_FALSE(walker.next(&record));
   EXPECT_FALSE(walker.failed());
+}
+
+// What a walk gives: the records' fields, then how it ended.
+struct Walk {
+  std::vector<std::string> fields;
+  bool failed;
+  uint64_t offset;
+  std::string error;
+  bool operator==(const Walk&) const = default;
+};
+
+void take(const CacheRecord& r, Walk* walk) {
+  walk->fields.push_back(std::string(r.mail) + "|" + std::string(r.text) + "|" +
+                         std::to_string(r.position) + "|" + std::string(r.userId));
+}
+
+// Walks data fed as windows of the bytes not yet walked plus up to step new
+// bytes, each window in a fresh string so that stale views would show.
+Walk walkInWindows(const std::string& data, size_t step) {
+  Walk walk;
+  RecordWalker walker;
+  CacheRecord record;
+  size_t fed = 0;
+  std::string window;
+  do {
+    const size_t n = std::min(step, data.size() - fed);
+    window = std::string(walker.unconsumed()) + data.substr(fed, n);
+    fed += n;
+    walker.feed(window, fed == data.size());
+    while (walker.next(&record)) take(record, &walk);
+  } while (walker.hungry());
+  walk.failed = walker.failed();
+  walk.offset = walker.offset();
+  walk.error = walker.errorMessage();
+  return walk;
+}
+
+TEST(RecordWalker, WindowsOfEverySizeWalkLikeTheWholeFile) {
+  const std::string one = bytes("\x00" "\x05hello") + kTail;
+  const std::string two = bytes("\x03" "big" "\x03" "bye") + kTail;
+  const std::string longText = bytes("\x02" "ue" "\xAC\x02") + std::string(300, 'L') + kTail;
+  const std::string malformedLength = bytes("\x00" "\x80\x80\x80\x80\x80\x01");
+  const struct {
+    const char* name;
+    std::string data;
+  } files[] = {
+      {"empty", ""},
+      {"header cut short", "HEAD"},
+      {"header only", "HEADER!!"},
+      {"whole records", "HEADER!!" + one + two + longText + one},
+      {"last record cut", "HEADER!!" + one + longText + two.substr(0, 9)},
+      {"long text cut", "HEADER!!" + two + longText.substr(0, 200)},
+      {"malformed length", "HEADER!!" + one + malformedLength + two + two},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    Walk whole;
+    RecordWalker walker(file.data);
+    CacheRecord record;
+    while (walker.next(&record)) take(record, &whole);
+    whole.failed = walker.failed();
+    whole.offset = walker.offset();
+    whole.error = walker.errorMessage();
+    for (size_t step = 1; step <= file.data.size() + 1; ++step) {
+      SCOPED_TRACE("windows of " + std::to_string(step));
+      ASSERT_TRUE(walkInWindows(file.data, step) == whole);
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "tests/test_support.h"
 #include "tools/cache_builder.h"
+#include "xml/comment_xml_writer.h"
 
 namespace ordil {
 namespace {
@@ -84,6 +85,33 @@ TEST(RunDriver, UndecodableRecordPresentsMessageOnceAndExitsOne) {
   const std::string xml = readFile(dir.file("3.xml"));
   EXPECT_NE(xml.find("no=\"2\""), std::string::npos);
   EXPECT_EQ(xml.substr(xml.size() - 9), "</packet>");
+}
+
+TEST(RunDriver, FilesLongerThanAReadWindowConvertWhole) {
+  // The input is read a window (1 MiB) at a time: records cross the window
+  // ends, and one record is longer than two windows. The document must be
+  // the one made from all the records at once, and a cut after them must
+  // still be found at its offset.
+  std::vector<tools::Comment> comments = tools::randomRecords(5, 30000, tools::RandomMix::kRealistic);
+  comments.insert(comments.begin() + 20000, {"big", std::string(2'500'000, 'x') + "<&>", 30, "long"});
+  std::string expected = expectedHead("5");
+  for (uint32_t i = 0; i < comments.size(); ++i) appendChat(i + 1, comments[i].record(), &expected);
+  expected += "</packet>";
+  const std::string file = tools::buildCacheFile(comments);
+  TempDir dir;
+  writeFile(dir.file("5.ashx"), file);
+  const InProcessRun whole = run({dir.file("5.ashx"), "5"});
+  EXPECT_EQ(whole.status, kExitOk) << whole.err;
+  EXPECT_TRUE(readFile(dir.file("5.xml")) == expected);
+
+  writeFile(dir.file("5.ashx"), file + testing::bytes("\x00\x85"));
+  const InProcessRun cut = run({dir.file("5.ashx"), "5"});
+  EXPECT_EQ(cut.status, kExitIncomplete);
+  EXPECT_EQ(cut.messages, 1);
+  EXPECT_EQ(cut.err, "ordil: " + dir.file("5.ashx") + ": record at byte " +
+                         std::to_string(file.size()) +
+                         ": text length runs past the end of the data\n");
+  EXPECT_TRUE(readFile(dir.file("5.xml")) == expected);
 }
 
 TEST(RunDriver, CompleteRunPresentsNothing) {
