@@ -246,7 +246,13 @@ TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
   // ones: far more than the writer holds at once.
   std::string huge;
   while (huge.size() < 5'000'000) huge += "\xE3\x81\x93\xE3\x82\x93 a<b&c\n\xF0\x9F\x98\x80 ";
-  const CacheRecord records[] = {{"", "before", 10, "a"}, {"big", huge, 20, "b"}, {"", "after", 30, "c"}};
+  // Mail and user id longer than the format's 255 bytes cannot come from a
+  // file, but must not overrun the buffer either.
+  const std::string wideField(300'000, '&');  // 1.5 MB each, escaped
+  const CacheRecord records[] = {{"", "before", 10, "a"},
+                                 {"big", huge, 20, "b"},
+                                 {wideField, "wide", 0, wideField},
+                                 {"", "after", 30, "c"}};
   TempDir dir;
   {
     CommentXmlWriter writer(dir.file("9.ashx"), 9);
@@ -254,7 +260,7 @@ TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
     ASSERT_TRUE(writer.finish()) << writer.error();
   }
   std::string expected = expectedHead("9");
-  for (uint32_t i = 0; i < 3; ++i) expected += expectedChat(i + 1, records[i]);
+  for (uint32_t i = 0; i < 4; ++i) expected += expectedChat(i + 1, records[i]);
   expected += "</packet>";
   EXPECT_TRUE(readFile(dir.file("9.xml")) == expected);
 }

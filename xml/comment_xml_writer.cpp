@@ -163,6 +163,7 @@ CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
   std::string reason;
   if (!file_.create(*name, &reason)) error_ = "cannot create: " + reason;
   buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  capacity_ = kBufferSize;
   std::string head;
   appendDocumentHead(id, &head);
   std::memcpy(buffer_.get(), head.data(), head.size());
@@ -172,7 +173,15 @@ CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
 CommentXmlWriter::~CommentXmlWriter() { finish(); }
 
 char* CommentXmlWriter::room(size_t n) {
-  if (kBufferSize - used_ < n) flush();
+  if (capacity_ - used_ < n) {
+    flush();
+    // Only a record with fields longer than the format allows asks for
+    // more than the buffer holds.
+    if (capacity_ < n) {
+      buffer_ = std::make_unique_for_overwrite<char[]>(n);
+      capacity_ = n;
+    }
+  }
   return buffer_.get() + used_;
 }
 

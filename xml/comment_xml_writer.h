@@ -102,6 +102,7 @@ class CommentXmlWriter {
   std::string displayName_;
   std::string error_;
   std::unique_ptr<char[]> buffer_;  // pending bytes, written out in large blocks
+  size_t capacity_ = 0;
   size_t used_ = 0;
   platform::OutputFile file_;
 };
