@@ -34,10 +34,11 @@ inline constexpr size_t kCacheHeaderSize = 8;
 const char* readTextLength(const char* p, const char* limit, uint32_t* length);
 
 // Decodes the record that starts at p into *record, whose views then point
-// into [p, limit). Reads only [p, limit): every stated length is checked against the
-// bytes left before they are touched. Returns the byte after the record, or
-// nullptr with *error set to a short static reason when the record is cut
-// short or its text length is malformed; *record is then unspecified.
+// into [p, limit). Reads only [p, limit): every stated length is checked
+// against the bytes left before they are touched. Returns the byte after the
+// record, or nullptr with *error set to a short static reason when the
+// record is cut short or its text length is malformed; *record is then
+// unspecified.
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
                          const char** error);
 

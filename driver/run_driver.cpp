@@ -39,11 +39,9 @@ constexpr std::string_view kHelp =
     "whole, a record could not be decoded, or the document could not be\n"
     "written whole; 2 no path was given, or it holds no \"ashx\".\n";
 
-// The largest input taken: its size must fit the format's 32-bit sizes and
-// this build's address space.
-constexpr uint64_t kMaxInputSize =
-    std::min<uint64_t>(std::numeric_limits<uint32_t>::max(),
-                       std::numeric_limits<size_t>::max());
+// The largest input taken: the format's sizes are 32-bit.
+constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
+static_assert(std::numeric_limits<size_t>::max() >= kMaxInputSize);
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
