@@ -30,7 +30,9 @@ std::string displayFileName(const NativeFileName& name) { return name; }
 struct InputFile::Stream {};
 
 InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
-  const int f = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO does not hold the open until a writer comes;
+  // it is refused below, and regular files read the same either way.
+  const int f = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (f < 0) {
     error_ = systemReason(errno);
     return;
@@ -43,6 +45,12 @@ InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
   }
   if (S_ISDIR(st.st_mode)) {
     error_ = systemReason(EISDIR);
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    // A FIFO, socket or device has no size to read up to: it would convert
+    // as an empty file and pass for complete.
+    error_ = "not a regular file";
     return;
   }
   size_ = static_cast<uint64_t>(st.st_size);

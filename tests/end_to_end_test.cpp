@@ -202,6 +202,16 @@ TEST_F(EndToEnd, InputThatIsAFolderIsReported) {
   EXPECT_EQ(readFile(dir_.file("d.xml")), expectedHead("0") + "</packet>");
 }
 
+TEST_F(EndToEnd, InputThatIsNoRegularFileIsReported) {
+  if (platform::kWideFileNames || !fs::exists("/dev/null")) GTEST_SKIP() << "no /dev/null here";
+  // A device has no size: read as empty, it would pass for a complete run.
+  fs::create_symlink("/dev/null", dir_.file("dev.ashx"));
+  const Outcome r = ordil({dir_.file("dev.ashx")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("dev.ashx") + ": cannot open: not a regular file\n");
+  EXPECT_EQ(readFile(dir_.file("dev.xml")), expectedHead("0") + "</packet>");
+}
+
 TEST_F(EndToEnd, UnreadableInputIsReported) {
   const std::string input = write("locked.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
   fs::permissions(input, fs::perms::none);
