@@ -33,7 +33,7 @@ void BM_DecodeRecord(benchmark::State& state) {
     const char* end = ordil::decodeRecord(bytes.data(), bytes.data() + bytes.size(), &record, &error);
     benchmark::DoNotOptimize(end);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
 BENCHMARK(BM_DecodeRecord)->Arg(10)->Arg(40)->Arg(200);
 
@@ -49,7 +49,7 @@ void BM_AppendChat(benchmark::State& state) {
     ordil::appendChat(number++, record, &out);
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * record.text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(record.text.size()));
 }
 BENCHMARK(BM_AppendChat)
     ->ArgNames({"text", "japanese"})

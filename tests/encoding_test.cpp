@@ -97,8 +97,8 @@ TEST(Encoding, WellFormedUtf8RoundTrips) {
   std::mt19937 rng(7);
   for (int i = 0; i < 2000; ++i) {
     std::string utf8;
-    for (int n = rng() % 20; n > 0; --n) {
-      char32_t cp = rng() % 0x110000;
+    for (auto n = rng() % 20; n > 0; --n) {
+      auto cp = static_cast<char32_t>(rng() % 0x110000);
       if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 'a';
       appendUtf8(cp, &utf8);
     }

@@ -262,7 +262,8 @@ TEST_F(EndToEnd, NonUtf8PathBytesNameTheirFiles) {
 TEST_F(EndToEnd, FullyPercentEncodedPathConvertsTheSameFile) {
   const std::string input = write("pct 678.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
   std::string encoded = "%22";
-  for (const unsigned char c : input) {
+  for (const char byte : input) {
+    const auto c = static_cast<unsigned char>(byte);
     const char* hex = "0123456789ABCDEF";
     encoded += {'%', hex[c >> 4], hex[c & 15]};
   }

@@ -94,7 +94,7 @@ TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
     const unsigned oneIn = 1u << (rng() % 6);
     std::string s(rng() % 70, ' ');
     for (char& c : s) {
-      const unsigned pick = rng() % (oneIn * 2);
+      const auto pick = rng() % (oneIn * 2);
       c = pick == 0   ? interesting[rng() % (sizeof interesting - 1)]
           : pick == 1 ? static_cast<char>(1 + rng() % 255)
                       : plain[rng() % (sizeof plain - 1)];

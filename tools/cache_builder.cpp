@@ -103,18 +103,18 @@ std::string_view pick(const std::string_view (&choices)[N], std::mt19937_64& rng
 
 Comment realisticRecord(std::mt19937_64& rng) {
   Comment r;
-  const unsigned kind = rng() % 100;
+  const auto kind = static_cast<unsigned>(rng() % 100);
   const int pieces = kind < 90 ? 1 + static_cast<int>(rng() % 3)   // short
                                : 12 + static_cast<int>(rng() % 20);  // long
   for (int i = 0; i < pieces; ++i) {
     if (i > 0 && rng() % 2) r.text.push_back(' ');
-    const unsigned what = rng() % 100;
+    const auto what = static_cast<unsigned>(rng() % 100);
     if (what < 50) r.text.append(pick(kJapanese, rng));
     else if (what < 92) r.text.append(pick(kEnglish, rng));
     else r.text.append(pick(kMarkup, rng));
   }
   r.mail = pick(kMails, rng);
-  const size_t idLength = 20 + rng() % 11;
+  const auto idLength = static_cast<size_t>(20 + rng() % 11);
   for (size_t i = 0; i < idLength; ++i) {
     r.userId.push_back(kIdChars[rng() % (sizeof kIdChars - 1)]);
   }
@@ -123,7 +123,7 @@ Comment realisticRecord(std::mt19937_64& rng) {
 }
 
 std::string randomBytes(std::mt19937_64& rng, size_t maxLength) {
-  std::string s(rng() % (maxLength + 1), '\0');
+  std::string s(static_cast<size_t>(rng() % (maxLength + 1)), '\0');
   for (char& c : s) {
     // Lean towards the bytes that matter: controls, markup, UTF-8 leads.
     const unsigned choice = rng() % 4;

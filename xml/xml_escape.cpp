@@ -18,7 +18,7 @@ using AsciiTable = std::array<std::string_view, 128>;
 
 constexpr AsciiTable makeTable(bool attribute) {
   AsciiTable table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = kReplacement;
+  for (size_t c = 0; c < 0x20; ++c) table[c] = kReplacement;
   table['\t'] = attribute ? "&#9;" : "";
   table['\n'] = attribute ? "&#10;" : "\r\n";
   table['\r'] = "&#13;";
@@ -38,7 +38,7 @@ constexpr AsciiTable kAttributeTable = makeTable(true);
 // to the table.
 constexpr std::array<bool, 256> makePlain() {
   std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 0x80; ++c) plain[c] = true;
+  for (size_t c = 0x20; c < 0x80; ++c) plain[c] = true;
   for (const char c : {'&', '<', '>', '"', '\''}) plain[static_cast<unsigned char>(c)] = false;
   return plain;
 }
@@ -92,8 +92,8 @@ inline size_t firstMarked(uint64_t marks) {
 // lead is 0 and goes to the full decoder.
 constexpr std::array<uint8_t, 256> makeSimpleLength() {
   std::array<uint8_t, 256> length{};
-  for (int b = 0xC2; b <= 0xDF; ++b) length[b] = 2;
-  for (int b = 0xE1; b <= 0xEC; ++b) length[b] = 3;
+  for (size_t b = 0xC2; b <= 0xDF; ++b) length[b] = 2;
+  for (size_t b = 0xE1; b <= 0xEC; ++b) length[b] = 3;
   length[0xEE] = 3;
   return length;
 }
