@@ -10,7 +10,7 @@
 #include "platform/code_page.h"
 #include "platform/failure_message.h"
 #include "platform/file_name.h"
-#include "platform/process.h"
+#include "tests/process.h"
 #include "tests/test_support.h"
 #include "tools/cache_builder.h"
 
@@ -55,13 +55,8 @@ class EndToEnd : public ::testing::Test {
  protected:
   Outcome ordil(std::vector<std::string> args) {
     args.insert(args.begin(), ordilExe());
-    Outcome r;
-    r.status = platform::runProcess(args, dir_.file("stdout.txt"), dir_.file("stderr.txt"));
-    r.out = consoleText(readFile(dir_.file("stdout.txt")));
-    r.err = consoleText(readFile(dir_.file("stderr.txt")));
-    fs::remove(dir_.file("stdout.txt"));
-    fs::remove(dir_.file("stderr.txt"));
-    return r;
+    const testing::ProcessResult p = testing::runProcess(args);
+    return {p.status, consoleText(p.out), consoleText(p.err)};
   }
 
   std::string write(const std::string& name, const std::string& contents) {
@@ -307,10 +302,9 @@ TEST_F(EndToEnd, DecodedNulEndsThePath) {
 TEST_F(EndToEnd, BundledExampleIsTheGeneratorsOutput) {
   const std::string description = std::string(ORDIL_SOURCE_DIR) + "/examples/example.txt";
   const std::string generated = dir_.file("generated.ashx");
-  Outcome r;
-  r.status = platform::runProcess({ORDIL_GEN_EXE, "from-text", description, generated},
-                                  dir_.file("o"), dir_.file("e"));
-  ASSERT_EQ(r.status, 0) << readFile(dir_.file("e"));
+  const testing::ProcessResult r =
+      testing::runProcess({ORDIL_GEN_EXE, "from-text", description, generated});
+  ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(readFile(generated), readFile(std::string(ORDIL_SOURCE_DIR) + "/examples/example.ashx"));
 }
 

@@ -1,0 +1,63 @@
+// Running a program and waiting for it, for the end-to-end tests. Built on
+// the POSIX or Win32 API; the product itself never starts a process.
+#ifndef ORDIL_TESTS_PROCESS_H_
+#define ORDIL_TESTS_PROCESS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ordil::testing {
+
+struct ProcessOptions {
+  // Where standard output goes; empty to capture it into the result.
+  std::string stdoutPath;
+  // Limit on the child's address space in bytes (POSIX), 0 for none.
+  uint64_t addressSpaceLimit = 0;
+};
+
+struct ProcessResult {
+  int status = -1;  // exit status; -1 when it could not be started or was killed
+  int signal = 0;   // the signal that ended it (POSIX), 0 when it exited
+  std::string out;  // captured standard output, unless sent to a file
+  std::string err;  // captured standard error
+};
+
+// A program started with args[0] as its path and args as its argument list,
+// standard input empty. Its output goes to files of its own (not removed
+// while any process still holds them: under Wine a process that the child
+// starts may keep its handles), read back by wait().
+class Process {
+ public:
+  Process(const std::vector<std::string>& args, const ProcessOptions& options = {});
+  ~Process();  // kills the child if it still runs, and waits for it
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Whether it was started.
+  bool started() const;
+
+  // Sends the signal (POSIX); false where signals cannot be sent.
+  bool sendSignal(int signal);
+
+  // Waits for the end and gathers what it printed. Call once.
+  ProcessResult wait();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Starts the program and waits for it.
+inline ProcessResult runProcess(const std::vector<std::string>& args,
+                                const ProcessOptions& options = {}) {
+  return Process(args, options).wait();
+}
+
+// Whether Process::sendSignal works here.
+bool canSendSignals();
+
+}  // namespace ordil::testing
+
+#endif  // ORDIL_TESTS_PROCESS_H_

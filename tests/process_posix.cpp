@@ -1,0 +1,109 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/process.h"
+
+namespace ordil::testing {
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file name of our own in the temporary folder.
+std::string captureName(const char* what) {
+  static int counter = 0;
+  return (std::filesystem::temp_directory_path() /
+          ("ordil-capture-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+           "-" + what))
+      .string();
+}
+
+}  // namespace
+
+struct Process::State {
+  pid_t pid = -1;
+  bool done = false;
+  bool stdoutCaptured = false;
+  std::string stdoutPath, stderrPath;
+};
+
+Process::Process(const std::vector<std::string>& args, const ProcessOptions& options)
+    : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.stdoutCaptured = options.stdoutPath.empty();
+  s.stdoutPath = s.stdoutCaptured ? captureName("out") : options.stdoutPath;
+  s.stderrPath = captureName("err");
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) return;
+  if (pid == 0) {
+    // The child: only async-signal-safe calls until exec.
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(s.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(s.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.addressSpaceLimit != 0) {
+      const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  s.pid = pid;
+}
+
+Process::~Process() {
+  if (started() && !state_->done) {
+    sendSignal(SIGKILL);
+    wait();
+  }
+}
+
+bool Process::started() const { return state_->pid > 0; }
+
+bool Process::sendSignal(int signal) {
+  return started() && !state_->done && ::kill(state_->pid, signal) == 0;
+}
+
+ProcessResult Process::wait() {
+  State& s = *state_;
+  ProcessResult result;
+  if (started() && !s.done) {
+    int status = 0;
+    while (::waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    s.done = true;
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  }
+  if (s.stdoutCaptured) {
+    result.out = readAll(s.stdoutPath);
+    std::remove(s.stdoutPath.c_str());
+  }
+  result.err = readAll(s.stderrPath);
+  std::remove(s.stderrPath.c_str());
+  return result;
+}
+
+bool canSendSignals() { return true; }
+
+}  // namespace ordil::testing

@@ -1,0 +1,141 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/process.h"
+#include "text/encoding.h"
+
+namespace ordil::testing {
+
+namespace {
+
+// Quotes one argument so that the runtime's command-line splitting gives it
+// back unchanged: backslashes are doubled only before a quote.
+std::u16string quoteArgument(const std::u16string& arg) {
+  std::u16string out = u"\"";
+  size_t backslashes = 0;
+  for (const char16_t c : arg) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, u'\\');
+  out.push_back(u'"');
+  return out;
+}
+
+// Opens a file the child inherits. Deletion stays shared: a process the
+// child starts (Wine's desktop process, started by the first window, a
+// message box) may inherit the handle and outlive the child.
+HANDLE openForChild(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  std::u16string wide;
+  narrowToWide(path, &wide);
+  return CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
+                     write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file name of our own in the temporary folder, never used twice: one
+// whose removal is still pending cannot be created again.
+std::string captureName(const char* what) {
+  static int counter = 0;
+  return (std::filesystem::temp_directory_path() /
+          ("ordil-capture-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++counter) + "-" + what))
+      .string();
+}
+
+void removeQuietly(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+struct Process::State {
+  HANDLE process = nullptr;
+  bool done = false;
+  bool stdoutCaptured = false;
+  std::string stdoutPath, stderrPath;
+};
+
+Process::Process(const std::vector<std::string>& args, const ProcessOptions& options)
+    : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.stdoutCaptured = options.stdoutPath.empty();
+  s.stdoutPath = s.stdoutCaptured ? captureName("out") : options.stdoutPath;
+  s.stderrPath = captureName("err");
+  std::u16string commandLine;
+  for (const std::string& arg : args) {
+    std::u16string wide;
+    narrowToWide(arg, &wide);
+    if (!commandLine.empty()) commandLine.push_back(u' ');
+    commandLine += quoteArgument(wide);
+  }
+  const HANDLE in = openForChild("NUL", false);
+  const HANDLE out = openForChild(s.stdoutPath, true);
+  const HANDLE err = openForChild(s.stderrPath, true);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const BOOL created = CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(commandLine.data()),
+                                      nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                      &process);
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!created) return;
+  CloseHandle(process.hThread);
+  s.process = process.hProcess;
+}
+
+Process::~Process() {
+  if (started() && !state_->done) {
+    TerminateProcess(state_->process, 1);
+    wait();
+  }
+  if (state_->process != nullptr) CloseHandle(state_->process);
+}
+
+bool Process::started() const { return state_->process != nullptr; }
+
+bool Process::sendSignal(int) { return false; }
+
+ProcessResult Process::wait() {
+  State& s = *state_;
+  ProcessResult result;
+  if (started() && !s.done) {
+    WaitForSingleObject(s.process, INFINITE);
+    s.done = true;
+    DWORD status = 0;
+    if (GetExitCodeProcess(s.process, &status)) result.status = static_cast<int>(status);
+  }
+  if (s.stdoutCaptured) {
+    result.out = readAll(s.stdoutPath);
+    removeQuietly(s.stdoutPath);
+  }
+  result.err = readAll(s.stderrPath);
+  removeQuietly(s.stderrPath);
+  return result;
+}
+
+bool canSendSignals() { return false; }
+
+}  // namespace ordil::testing
