@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages cmake g++ make
+install_group "build tools" cmake g++ make || { echo "cannot build: ${group_problem["build tools"]}" >&2; exit 1; }
 
 cmake -S . -B build -DORDIL_BUILD_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target ordil >/dev/null
