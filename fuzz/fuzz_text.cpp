@@ -49,7 +49,9 @@ std::string parserReading(std::string_view escaped, bool attribute) {
     if (c == '&') {
       check(p < limit && *p == '#');
       char32_t value = 0;
-      for (++p; p < limit && *p >= '0' && *p <= '9'; ++p) value = value * 10 + (*p - '0');
+      for (++p; p < limit && *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + static_cast<char32_t>(*p - '0');
+      }
       check(p < limit && *p == ';' && value < 0x110000);
       ++p;
       c = value;
