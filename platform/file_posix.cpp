@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/file_name.h"
 #include "platform/input_file.h"
+#include "platform/interrupt.h"
 #include "platform/output_file.h"
+#include "platform/temporary_name.h"
 
 namespace ordil::platform {
 
@@ -76,20 +79,85 @@ size_t InputFile::read(char* buffer, size_t n) {
   return done;
 }
 
-OutputFile::~OutputFile() {
-  std::string ignored;
-  close(&ignored);
+OutputFile::~OutputFile() { discard(); }
+
+namespace {
+
+constexpr int kMaxLinks = 40;  // as the system's own limit on link chains
+
+// Follows symbolic links from name to the name they finally lead to, which
+// need not exist yet. Returns 0, or the error (ELOOP for a chain too long).
+int resolveLinks(std::string name, std::string* resolved) {
+  for (int hops = 0; hops < kMaxLinks; ++hops) {
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *resolved = std::move(name);
+      return 0;
+    }
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) >= target.size()) continue;  // changed meanwhile: look again
+    target.resize(static_cast<size_t>(n));
+    if (target.empty() || target.front() != '/') {
+      target.insert(0, name, 0, name.rfind('/') + 1);  // relative to the link's folder
+    }
+    name = std::move(target);
+  }
+  return ELOOP;
 }
 
+}  // namespace
+
 bool OutputFile::create(const NativeFileName& name, std::string* reason) {
-  const int f = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                       0666);
-  if (f < 0) {
-    *reason = systemReason(errno);
+  discard();
+  std::string target;
+  if (const int error = resolveLinks(name, &target); error != 0) {
+    *reason = systemReason(error);
     return false;
   }
-  handle_ = f;
-  return true;
+  struct stat st;
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or FIFO cannot be replaced; a folder fails here as it should.
+    const int f = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (f < 0) {
+      *reason = systemReason(errno);
+      return false;
+    }
+    handle_ = f;
+    destination_ = std::move(target);
+    return true;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Remembered before it exists, so that no interruption leaves it behind.
+    temporary_ = temporaryNameFor(target, randomNumber(), "/");
+    pendingTicket_ = rememberPendingFile(temporary_);
+    const int f = ::open(temporary_.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (f < 0) {
+      const int error = errno;
+      forgetPendingFile(pendingTicket_);
+      pendingTicket_ = -1;
+      temporary_.clear();
+      if (error == EEXIST) continue;
+      *reason = systemReason(error);
+      return false;
+    }
+    if (exists) {
+      // Keep the replaced file's owner where we may, then its permissions
+      // (a change of owner clears the set-id bits).
+      if (::fchown(f, st.st_uid, st.st_gid) != 0) {
+        // Not permitted: the file stays ours.
+      }
+      ::fchmod(f, st.st_mode & 07777);
+    }
+    handle_ = f;
+    destination_ = std::move(target);
+    return true;
+  }
+  *reason = systemReason(EEXIST);
+  return false;
 }
 
 bool OutputFile::isOpen() const { return handle_ >= 0; }
@@ -112,15 +180,46 @@ bool OutputFile::write(const char* data, size_t n, std::string* reason) {
   return true;
 }
 
-bool OutputFile::close(std::string* reason) {
-  if (handle_ < 0) return true;
-  const int f = fd(handle_);
-  handle_ = -1;
-  if (::close(f) != 0) {
-    *reason = systemReason(errno);
+bool OutputFile::commit(std::string* reason) {
+  if (handle_ < 0) {
+    *reason = systemReason(EBADF);
     return false;
   }
+  const int f = fd(handle_);
+  handle_ = -1;
+  if (temporary_.empty()) {
+    if (::close(f) != 0) {
+      *reason = systemReason(errno);
+      return false;
+    }
+    return true;
+  }
+  // The bytes reach the device before the name does, so that after a power
+  // loss the name holds the old document or the whole new one.
+  if (::fsync(f) != 0) {
+    *reason = systemReason(errno);
+    ::close(f);
+    discard();
+    return false;
+  }
+  if (::close(f) != 0 || ::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+    *reason = systemReason(errno);
+    discard();
+    return false;
+  }
+  forgetPendingFile(pendingTicket_);
+  pendingTicket_ = -1;
+  temporary_.clear();
   return true;
+}
+
+void OutputFile::discard() {
+  if (handle_ >= 0) ::close(fd(handle_));
+  handle_ = -1;
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  forgetPendingFile(pendingTicket_);
+  pendingTicket_ = -1;
+  temporary_.clear();
 }
 
 }  // namespace ordil::platform

@@ -1,7 +1,8 @@
 // Windows files. The input's size is taken through CreateFileA on the narrow
 // path, the handle held for the run; its bytes are read through a binary
-// file stream opened by the wide path. The output is created by its wide
-// name, shared for reading and writing.
+// file stream opened by the wide path. The output is written to a hidden
+// file by its wide name, shared for reading, writing and deletion, and
+// moved over the document when complete.
 #include <windows.h>
 
 #include <algorithm>
@@ -11,7 +12,9 @@
 
 #include "platform/file_name.h"
 #include "platform/input_file.h"
+#include "platform/interrupt.h"
 #include "platform/output_file.h"
+#include "platform/temporary_name.h"
 #include "text/encoding.h"
 #include "text/utf8.h"
 
@@ -123,21 +126,62 @@ size_t InputFile::read(char* buffer, size_t n) {
   return got;
 }
 
-OutputFile::~OutputFile() {
-  std::string ignored;
-  close(&ignored);
+OutputFile::~OutputFile() { discard(); }
+
+namespace {
+
+// Whether the name exists and is something other than a file on a disk (a
+// device such as NUL or CON, a pipe), which cannot be replaced.
+bool isDeviceOrPipe(const NativeFileName& name) {
+  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool device = GetFileType(h) != FILE_TYPE_DISK;
+  CloseHandle(h);
+  return device;
 }
 
+HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
+  return CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
 bool OutputFile::create(const NativeFileName& name, std::string* reason) {
-  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *reason = systemReason(GetLastError());
-    return false;
+  discard();
+  if (isDeviceOrPipe(name)) {
+    const HANDLE h = createForWriting(name, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) {
+      *reason = systemReason(GetLastError());
+      return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(h);
+    destination_ = name;
+    return true;
   }
-  handle_ = reinterpret_cast<intptr_t>(h);
-  return true;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Remembered before it exists, so that no interruption leaves it behind.
+    temporary_ = temporaryNameFor(name, randomNumber(), "\\/:");
+    pendingTicket_ = rememberPendingFile(temporary_);
+    const HANDLE h = createForWriting(temporary_, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      forgetPendingFile(pendingTicket_);
+      pendingTicket_ = -1;
+      temporary_.clear();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      *reason = systemReason(error);
+      return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(h);
+    destination_ = name;
+    return true;
+  }
+  *reason = systemReason(ERROR_FILE_EXISTS);
+  return false;
 }
 
 bool OutputFile::isOpen() const { return handle_ != -1; }
@@ -160,15 +204,48 @@ bool OutputFile::write(const char* data, size_t n, std::string* reason) {
   return true;
 }
 
-bool OutputFile::close(std::string* reason) {
-  if (handle_ == -1) return true;
-  const HANDLE h = asHandle(handle_);
-  handle_ = -1;
-  if (!CloseHandle(h)) {
-    *reason = systemReason(GetLastError());
+bool OutputFile::commit(std::string* reason) {
+  if (handle_ == -1) {
+    *reason = systemReason(ERROR_INVALID_HANDLE);
     return false;
   }
+  const HANDLE h = asHandle(handle_);
+  handle_ = -1;
+  if (temporary_.empty()) {
+    if (!CloseHandle(h)) {
+      *reason = systemReason(GetLastError());
+      return false;
+    }
+    return true;
+  }
+  // The bytes reach the device before the name does (see the POSIX side).
+  const bool flushed = FlushFileBuffers(h) != 0;
+  const DWORD flushError = GetLastError();
+  if (!CloseHandle(h) || !flushed) {
+    *reason = systemReason(flushed ? GetLastError() : flushError);
+    discard();
+    return false;
+  }
+  if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
+                   reinterpret_cast<const wchar_t*>(destination_.c_str()),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *reason = systemReason(GetLastError());
+    discard();
+    return false;
+  }
+  forgetPendingFile(pendingTicket_);
+  pendingTicket_ = -1;
+  temporary_.clear();
   return true;
+}
+
+void OutputFile::discard() {
+  if (handle_ != -1) CloseHandle(asHandle(handle_));
+  handle_ = -1;
+  if (!temporary_.empty()) DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
+  forgetPendingFile(pendingTicket_);
+  pendingTicket_ = -1;
+  temporary_.clear();
 }
 
 }  // namespace ordil::platform

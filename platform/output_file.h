@@ -1,4 +1,4 @@
-// The output document's file.
+// The output document's file, which appears whole or not at all.
 #ifndef ORDIL_PLATFORM_OUTPUT_FILE_H_
 #define ORDIL_PLATFORM_OUTPUT_FILE_H_
 
@@ -10,18 +10,35 @@
 
 namespace ordil::platform {
 
-// A file opened for writing bytes exactly as given (no line-end
-// translation), other processes being allowed to read and write it
-// meanwhile. Closed by close() or on destruction.
+// A file written with bytes exactly as given (no line-end translation) that
+// replaces its destination only once it is complete.
+//
+// create() makes a new hidden file in the destination's folder (named
+// ".NAME." and a random suffix, created exclusively, never through an
+// existing link); write() appends to it; commit() flushes it to the device,
+// closes it and renames it over the destination, so that a reader sees the
+// old file or the whole new one and never a part. The new file takes the
+// permission bits (and, where allowed, the owner) of the file it replaces;
+// a new name gets 0666 less the umask. Until commit() the destination is
+// untouched: discard(), destruction without commit(), and an interruption
+// (platform/interrupt.h) remove the hidden file.
+//
+// A destination that is a symbolic link is written through: its final
+// target is replaced and the link stays. A destination that exists and is
+// not a regular file (a device such as /dev/null, a FIFO) cannot be
+// replaced: it is opened and written in place, and commit() closes it.
+//
+// On Windows the hidden file is shared for reading, writing and deletion,
+// and commit() replaces the destination with MoveFileExW.
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile();
+  ~OutputFile();  // discard() unless committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates the file, or truncates an existing one. On failure returns false
-  // with the system's reason in *reason.
+  // Prepares to write the destination name. On failure returns false with
+  // the system's reason in *reason.
   bool create(const NativeFileName& name, std::string* reason);
 
   bool isOpen() const;
@@ -29,11 +46,19 @@ class OutputFile {
   // Writes all n bytes at data. On failure returns false with the reason.
   bool write(const char* data, size_t n, std::string* reason);
 
-  // Closes the file; false with the reason if the system reports a failure.
-  bool close(std::string* reason);
+  // Makes the written bytes the destination's. On failure returns false
+  // with the reason; the hidden file is then removed and the destination
+  // left as it was (a file written in place keeps what reached it).
+  bool commit(std::string* reason);
+
+  // Removes the hidden file; the destination stays as it was.
+  void discard();
 
  private:
   intptr_t handle_ = -1;
+  NativeFileName destination_;  // the file replaced, links resolved
+  NativeFileName temporary_;    // empty when writing in place
+  int pendingTicket_ = -1;
 };
 
 }  // namespace ordil::platform

@@ -17,6 +17,7 @@ using testing::bytes;
 using testing::expectedHead;
 using testing::readFile;
 using testing::TempDir;
+using testing::writeFile;
 
 // n replacement characters.
 std::string fffd(int n) {
@@ -265,10 +266,33 @@ TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
   EXPECT_TRUE(readFile(dir.file("9.xml")) == expected);
 }
 
-TEST(CommentXmlWriter, DestructionWritesFoot) {
+size_t filesIn(const TempDir& dir) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()),
+                                           std::filesystem::directory_iterator()));
+}
+
+TEST(CommentXmlWriter, DocumentAppearsOnlyWhenFinished) {
   TempDir dir;
-  { CommentXmlWriter writer(dir.file("1.ashx"), 0); }
-  EXPECT_EQ(readFile(dir.file("1.xml")), expectedHead("0") + "</packet>");
+  writeFile(dir.file("1.xml"), "old");
+  CommentXmlWriter writer(dir.file("1.ashx"), 0);
+  writer.writeChat({"", "x", 0, "u"});
+  EXPECT_EQ(readFile(dir.file("1.xml")), "old");
+  EXPECT_EQ(filesIn(dir), 2u);  // the old document and the one being written
+  ASSERT_TRUE(writer.finish()) << writer.error();
+  EXPECT_EQ(readFile(dir.file("1.xml")),
+            expectedHead("0") + expectedChat(1, {"", "x", 0, "u"}) + "</packet>");
+  EXPECT_EQ(filesIn(dir), 1u);
+}
+
+TEST(CommentXmlWriter, DestructionWithoutFinishKeepsTheOldDocument) {
+  TempDir dir;
+  writeFile(dir.file("1.xml"), "old");
+  {
+    CommentXmlWriter writer(dir.file("1.ashx"), 0);
+    for (int i = 0; i < 20000; ++i) writer.writeChat({"", "several blocks of chats", 0, "u"});
+  }
+  EXPECT_EQ(readFile(dir.file("1.xml")), "old");
+  EXPECT_EQ(filesIn(dir), 1u);
 }
 
 TEST(CommentXmlWriter, PathWithoutAshxCreatesNothing) {

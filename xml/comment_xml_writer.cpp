@@ -170,7 +170,7 @@ CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
   used_ = head.size();
 }
 
-CommentXmlWriter::~CommentXmlWriter() { finish(); }
+CommentXmlWriter::~CommentXmlWriter() = default;  // file_ discards what is not finished
 
 char* CommentXmlWriter::room(size_t n) {
   if (capacity_ - used_ < n) {
@@ -217,8 +217,10 @@ bool CommentXmlWriter::finish() {
     used_ += kDocumentFoot.size();
     flush();
     std::string reason;
-    if (file_.isOpen() && !file_.close(&reason) && error_.empty()) {
-      error_ = "write failed: " + reason;
+    if (!error_.empty()) {
+      file_.discard();
+    } else if (!file_.commit(&reason)) {
+      error_ = "cannot replace: " + reason;
     }
   }
   return error_.empty();

@@ -58,11 +58,15 @@ bool replaceFirstAshx(String* path) {
 // of the name, so it never matches inside a multi-byte character.
 std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
 
-// Writes one comment XML document. Construction derives the output name,
-// creates (or truncates) the file and writes the head; writeChat appends
-// chat elements numbered from 1; finish() or destruction writes the foot and
-// closes the file. Failures never throw: the first one is kept in error(),
-// and everything after it is dropped.
+// Writes one comment XML document, which replaces the output file whole or
+// not at all (platform::OutputFile). Construction derives the output name,
+// prepares the file and writes the head; writeChat appends chat elements
+// numbered from 1; finish() writes the foot and puts the document in place.
+// Destruction without finish() abandons the document and leaves the output
+// file as it was: that is how a run that fails part-way (out of memory)
+// ends. File failures never throw: the first one is kept in error(), and
+// everything after it is dropped. Only allocation failures throw
+// (std::bad_alloc).
 class CommentXmlWriter {
  public:
   CommentXmlWriter(const std::string& inputPath, int32_t id);
@@ -77,15 +81,17 @@ class CommentXmlWriter {
   // Appends the record's chat element. Does nothing when not started.
   void writeChat(const CacheRecord& record);
 
-  // Writes the foot, flushes and closes. Returns true when the whole
-  // document reached the file. Later calls do nothing and return the same.
+  // Writes the foot and, when every byte was written, puts the document in
+  // place; after a failure the output file stays as it was. Returns true
+  // when the whole document is in place. Later calls do nothing and return
+  // the same.
   bool finish();
 
   // The output name, for messages; empty when not started.
   const std::string& outputName() const { return displayName_; }
 
-  // The first failure ("cannot create: ...", "write failed: ..."); empty
-  // while there is none.
+  // The first failure ("cannot create: ...", "write failed: ...",
+  // "cannot replace: ..."); empty while there is none.
   const std::string& error() const { return error_; }
 
  private:
