@@ -4,11 +4,11 @@
 
 #include "driver/run_driver.h"
 #include "platform/failure_message.h"
+#include "platform/interrupt.h"
 
 int main(int argc, char** argv) {
+  ordil::platform::installInterruptHandling();
   const ordil::RunContext context{&std::cout, &std::cerr,
                                   &ordil::platform::presentFailureMessage};
-  const int status = ordil::runDriver(argc, argv, context);
-  std::cout.flush();
-  return status;
+  return ordil::runDriver(argc, argv, context);
 }

@@ -1,6 +1,7 @@
 #include "driver/run_driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -69,7 +70,8 @@ constexpr size_t kWindowSize = size_t{1} << 20;
 
 // Reads the input window by window and hands every record to the writer.
 // Returns without writing anything when the input cannot be opened; walks
-// only the bytes that could be read.
+// only the bytes that could be read. Throws std::bad_alloc when memory for
+// the window cannot be had.
 void convertInput(const std::string& path, CommentXmlWriter* writer,
                   const RunContext& context, Diagnostics* diagnostics) {
   platform::InputFile input(path);
@@ -85,22 +87,17 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
   const size_t size = static_cast<size_t>(input.size());
   size_t left = size;  // bytes still to read
   size_t capacity = std::max<size_t>(1, std::min(size, kWindowSize));
-  std::unique_ptr<char[]> window(new (std::nothrow) char[capacity]);
+  std::unique_ptr<char[]> window = std::make_unique_for_overwrite<char[]>(capacity);
   RecordWalker walker;
   CacheRecord record;
   bool shortRead = false;
-  while (window != nullptr) {
+  for (;;) {
     // Keep the bytes not yet walked (an unfinished record) at the front,
     // widening the window when they fill it alone.
     const std::string_view rest = walker.unconsumed();
     if (rest.size() == capacity) {
       const size_t wider = rest.size() + std::min(left, capacity);
-      std::unique_ptr<char[]> widened(new (std::nothrow) char[wider]);
-      if (widened == nullptr) {
-        diagnostics->report(path, "not enough memory for a record of over " +
-                                      std::to_string(rest.size()) + " bytes");
-        break;
-      }
+      std::unique_ptr<char[]> widened = std::make_unique_for_overwrite<char[]>(wider);
       std::memcpy(widened.get(), rest.data(), rest.size());
       window = std::move(widened);
       capacity = wider;
@@ -114,9 +111,6 @@ void convertInput(const std::string& path, CommentXmlWriter* writer,
     walker.feed(std::string_view(window.get(), rest.size() + got), left == 0 || shortRead);
     while (walker.next(&record)) writer->writeChat(record);
     if (!walker.hungry()) break;
-  }
-  if (window == nullptr) {
-    diagnostics->report(path, "not enough memory to read it");
   }
   if (shortRead) {
     const std::string why = input.error().empty() ? "file shrank" : input.error();
@@ -158,18 +152,48 @@ std::string unwrapQuotes(std::string path) {
   return path;
 }
 
+namespace {
+
+// Prints text on standard output whole, or says why it could not.
+int printWhole(std::string_view text, const RunContext& context) {
+  errno = 0;
+  context.out->write(text.data(), static_cast<std::streamsize>(text.size()));
+  context.out->flush();
+  if (*context.out) return kExitOk;
+  const int error = errno;
+  *context.err << "ordil: write error: "
+               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
+  return kExitIncomplete;
+}
+
+// The conversion of one file, from the writer's creation to its end.
+int convert(const std::string& path, int32_t id, const RunContext& context) {
+  Diagnostics diagnostics(context.err);
+  try {
+    CommentXmlWriter writer(path, id);
+    if (!writer.started()) {
+      diagnostics.report(path, "no \"ashx\" in the path; nothing converted");
+      return kExitUsage;
+    }
+    convertInput(path, &writer, context, &diagnostics);
+    if (!writer.finish()) diagnostics.report(writer.outputName(), writer.error());
+  } catch (const std::bad_alloc&) {
+    // The writer is gone without finishing: the old document stays.
+    diagnostics.report(path, "not enough memory");
+  }
+  return diagnostics.any() ? kExitIncomplete : kExitOk;
+}
+
+}  // namespace
+
 int runDriver(int argc, const char* const* argv, const RunContext& context) {
   int first = 1;  // index of the path argument
   if (argc > 1) {
     const std::string_view option = argv[1];
     if (option == "-h" || option == "--help") {
-      *context.out << kUsage << '\n' << kHelp;
-      return kExitOk;
+      return printWhole(std::string(kUsage) + '\n' + std::string(kHelp), context);
     }
-    if (option == "--version") {
-      *context.out << "ordil " ORDIL_VERSION "\n";
-      return kExitOk;
-    }
+    if (option == "--version") return printWhole("ordil " ORDIL_VERSION "\n", context);
     if (option == "--") first = 2;
   }
   if (argc <= first) {
@@ -177,18 +201,15 @@ int runDriver(int argc, const char* const* argv, const RunContext& context) {
     return kExitUsage;
   }
 
-  const std::string path = unwrapQuotes(decodePathArgument(argv[first]));
-  const int32_t id = argc > first + 1 ? parseVideoId(argv[first + 1]) : 0;
-
-  Diagnostics diagnostics(context.err);
-  CommentXmlWriter writer(path, id);
-  if (!writer.started()) {
-    diagnostics.report(path, "no \"ashx\" in the path; nothing converted");
-    return kExitUsage;
+  std::string path;
+  try {
+    path = unwrapQuotes(decodePathArgument(argv[first]));
+  } catch (const std::bad_alloc&) {
+    *context.err << "ordil: " << argv[first] << ": not enough memory\n";
+    return kExitIncomplete;
   }
-  convertInput(path, &writer, context, &diagnostics);
-  if (!writer.finish()) diagnostics.report(writer.outputName(), writer.error());
-  return diagnostics.any() ? kExitIncomplete : kExitOk;
+  const int32_t id = argc > first + 1 ? parseVideoId(argv[first + 1]) : 0;
+  return convert(path, id, context);
 }
 
 }  // namespace ordil
