@@ -1,6 +1,8 @@
 #include "cache/cache_record.h"
 
 #include <algorithm>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -122,26 +124,47 @@ TEST(CacheRecord, FieldsAreCutAtNulButNextFieldStartsAfterFullLength) {
   EXPECT_EQ(d.consumed, data.size());
 }
 
+// The reason decodeRecord gives for data, or "" when it decodes.
+std::string failureOf(const std::string& data) {
+  // A heap copy of exactly the bytes, so that a sanitizer sees any overread.
+  const auto copy = std::make_unique<char[]>(data.size());
+  std::copy(data.begin(), data.end(), copy.get());
+  CacheRecord out;
+  const char* error = nullptr;
+  if (decodeRecord(copy.get(), copy.get() + data.size(), &out, &error) != nullptr) return "";
+  return error != nullptr ? error : "(no reason)";
+}
+
 TEST(CacheRecord, MalformedTextLengthFails) {
   // Five bytes all saying "more follows", and a fifth byte with bits past 32.
   for (const std::string& length : {bytes("\x80\x80\x80\x80\x80\x01"),
                                     bytes("\xFF\xFF\xFF\xFF\x10")}) {
     const std::string data = bytes("\x00") + length + std::string(64, 'a') + kTail;
-    EXPECT_FALSE(decode(data).ok);
+    EXPECT_EQ(failureOf(data), "text length is malformed (over 5 bytes or 32 bits)");
   }
 }
 
-TEST(CacheRecord, EveryTruncatedPrefixFailsWithoutReadingPastIt) {
+TEST(CacheRecord, EveryTruncatedPrefixFailsWithItsReason) {
+  // mail "red" (1 + 3 bytes), a two-byte text length, 300 bytes of text,
+  // position and 8 bytes, user id "abc" (1 + 3 bytes): 325 bytes.
   const std::string record = bytes("\x03" "red" "\xAC\x02") + std::string(300, 't') + kTail;
-  ASSERT_TRUE(decode(record).ok);
-  for (size_t n = 0; n < record.size(); ++n) {
-    // A heap copy of exactly n bytes, so that a sanitizer sees any overread.
-    const auto copy = std::make_unique<char[]>(n);
-    std::copy(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(n), copy.get());
-    CacheRecord out;
-    const char* error = nullptr;
-    EXPECT_EQ(decodeRecord(copy.get(), copy.get() + n, &out, &error), nullptr) << n;
-    EXPECT_NE(error, nullptr) << n;
+  ASSERT_EQ(failureOf(record), "");
+  const struct {
+    size_t firstCut, lastCut;  // prefixes of these lengths, inclusive
+    const char* reason;
+  } cuts[] = {
+      {0, 0, "mail length missing"},
+      {1, 3, "mail runs past the end of the data"},
+      {4, 5, "text length runs past the end of the data"},
+      {6, 305, "text runs past the end of the data"},
+      {306, 318, "position or user id length runs past the end of the data"},
+      {319, 321, "user id runs past the end of the data"},
+  };
+  ASSERT_EQ(cuts[std::size(cuts) - 1].lastCut + 1, record.size());
+  for (const auto& cut : cuts) {
+    for (size_t n = cut.firstCut; n <= cut.lastCut; ++n) {
+      EXPECT_EQ(failureOf(record.substr(0, n)), cut.reason) << "cut at " << n;
+    }
   }
 }
 
@@ -203,6 +226,50 @@ TEST(RecordWalker, StopsAtCutRecordAfterWholeOnes) {
   EXPECT_EQ(walker.errorMessage(), "record at byte " + std::to_string(walker.offset()) +
                                        ": position or user id length runs past the end of the data");
   EXPECT_FALSE(walker.next(&record));  // stays stopped
+}
+
+TEST(RecordWalker, EveryPrefixOfAFileStopsWithTheExactReason) {
+  const std::string first = bytes("\x02" "ue" "\xC8\x01") + std::string(200, 'a') + kTail;
+  const std::string second = bytes("\x00" "\x02" "hi") + kTail;
+  const std::string file = "HEADER!!" + first + second;
+  // Where each cut falls, in bytes from the start of the file: the records
+  // before it are taken whole, and the walk stops at the cut record with
+  // the reason named. A cut at a record's start ends the walk cleanly.
+  const struct {
+    size_t firstCut, lastCut;  // prefixes of these lengths, inclusive
+    size_t records;            // records decoded before the stop
+    const char* reason;        // nullptr: no failure
+  } cuts[] = {
+      {0, 8, 0, nullptr},                                          // header
+      {9, 10, 0, "mail runs past the end of the data"},            // "ue"
+      {11, 12, 0, "text length runs past the end of the data"},    // C8 01
+      {13, 212, 0, "text runs past the end of the data"},
+      {213, 225, 0, "position or user id length runs past the end of the data"},
+      {226, 228, 0, "user id runs past the end of the data"},     // "abc"
+      {229, 229, 1, nullptr},                                      // first record whole
+      {230, 230, 1, "text length runs past the end of the data"},  // no mail
+      {231, 232, 1, "text runs past the end of the data"},         // "hi"
+      {233, 245, 1, "position or user id length runs past the end of the data"},
+      {246, 248, 1, "user id runs past the end of the data"},
+      {249, 249, 2, nullptr},
+  };
+  ASSERT_EQ(cuts[std::size(cuts) - 1].lastCut, file.size());
+  for (const auto& cut : cuts) {
+    for (size_t n = cut.firstCut; n <= cut.lastCut; ++n) {
+      SCOPED_TRACE("cut at " + std::to_string(n));
+      const std::string prefix = file.substr(0, n);
+      RecordWalker walker(prefix);
+      CacheRecord record;
+      size_t records = 0;
+      while (walker.next(&record)) ++records;
+      EXPECT_EQ(records, cut.records);
+      ASSERT_EQ(walker.failed(), cut.reason != nullptr);
+      if (cut.reason == nullptr) continue;
+      const size_t at = cut.records == 0 ? 8 : 8 + first.size();
+      EXPECT_EQ(walker.errorMessage(),
+                "record at byte " + std::to_string(at) + ": " + cut.reason);
+    }
+  }
 }
 
 TEST(RecordWalker, FieldsOfEachRecordReplaceThoseBefore) {

@@ -1,8 +1,11 @@
 // Runs the real ordil executable in a temporary folder and checks the whole
 // output file, the exit status and what it printed.
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -70,6 +73,16 @@ class EndToEnd : public ::testing::Test {
     return "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(no) + "\" user_id=\"" +
            userId + "\" vpos=\"" + std::to_string(vpos) + "\" mail=\"" + mail + "\">" + text +
            "</chat>\r\n";
+  }
+
+  // The names in the folder, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   TempDir dir_;
@@ -150,11 +163,12 @@ TEST_F(EndToEnd, EightByteInputHoldsNoRecords) {
   EXPECT_EQ(readFile(dir_.file("8.xml")), expectedHead("12") + "</packet>");
 }
 
-TEST_F(EndToEnd, ExistingOutputIsReplaced) {
+TEST_F(EndToEnd, ExistingOutputIsReplacedLeavingNothingBeside) {
   const std::string input = write("r.ashx", tools::buildCacheFile({}));
   write("r.xml", std::string(10000, 'x'));
   EXPECT_EQ(ordil({input}).status, 0);
   EXPECT_EQ(readFile(dir_.file("r.xml")), expectedHead("0") + "</packet>");
+  EXPECT_EQ(entries(), (std::vector<std::string>{"r.ashx", "r.xml"}));
 }
 
 TEST_F(EndToEnd, MissingOutputFolderIsReported) {
@@ -297,6 +311,208 @@ TEST_F(EndToEnd, DecodedNulEndsThePath) {
   const Outcome r = ordil({"a%00b.ashx"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "ordil: a: no \"ashx\" in the path; nothing converted\n");
+}
+
+// --- The document appears whole or not at all ---------------------------
+
+// Whether ordil was built with the sanitizers, which reserve more address
+// space than any limit below allows.
+constexpr bool kSanitized = ORDIL_SANITIZED;
+
+// A folder holding a cache file, an old document for it, and the new
+// document it converts to, for the tests that interrupt or starve a run.
+class Replacing : public EndToEnd {
+ protected:
+  void prepare(size_t comments) {
+    input_ = write("678.ashx", tools::buildCacheFile(tools::randomRecords(
+                                   7, comments, tools::RandomMix::kRealistic)));
+    ASSERT_EQ(ordil({input_, "678"}).status, 0);
+    newDocument_ = readFile(dir_.file("678.xml"));
+    restoreOld();
+  }
+  void restoreOld() { write("678.xml", oldDocument_); }
+
+  // Whether the document is the old one or the whole new one.
+  bool documentIsOldOrNew() const {
+    const std::string now = readFile(dir_.file("678.xml"));
+    return now == oldDocument_ || now == newDocument_;
+  }
+  // Whether the document is the old one.
+  bool documentIsOld() const { return readFile(dir_.file("678.xml")) == oldDocument_; }
+  // Hidden files beside the document (what a run in progress writes to).
+  std::vector<std::string> hidden() const {
+    std::vector<std::string> names = entries();
+    std::erase_if(names, [](const std::string& n) { return n.empty() || n[0] != '.'; });
+    return names;
+  }
+
+  std::string input_;
+  const std::string oldDocument_ = expectedHead("1") + "</packet>";
+  std::string newDocument_;
+};
+
+TEST_F(Replacing, InterruptedRunsLeaveTheOldOrTheWholeNewDocument) {
+  if (!testing::canSendSignals()) GTEST_SKIP() << "no signals to send here";
+  prepare(300000);
+  // How long a whole run takes, so that the interruptions can be spread
+  // over it.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(ordil({input_, "678"}).status, 0);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  const struct {
+    testing::Signal signal;
+    int tries;
+  } plans[] = {{testing::Signal::kKill, 20},
+               {testing::Signal::kTerminate, 10},
+               {testing::Signal::kInterrupt, 10}};
+  for (const auto& plan : plans) {
+    const int number = testing::signalNumber(plan.signal);
+    int interrupted = 0;
+    for (int i = 0; i < plan.tries; ++i) {
+      SCOPED_TRACE("signal " + std::to_string(number) + ", try " + std::to_string(i));
+      restoreOld();
+      testing::Process run({ordilExe(), input_, "678"});
+      ASSERT_TRUE(run.started());
+      std::this_thread::sleep_for(whole * (i + 1) / (plan.tries + 1));
+      run.sendSignal(plan.signal);
+      const testing::ProcessResult r = run.wait();
+      EXPECT_TRUE(documentIsOldOrNew());
+      if (r.signal == 0) {
+        // It finished first.
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(readFile(dir_.file("678.xml")), newDocument_);
+        continue;
+      }
+      ++interrupted;
+      EXPECT_EQ(r.signal, number);
+      if (plan.signal == testing::Signal::kKill) {
+        // Nothing can clean up after SIGKILL: at most the one hidden file.
+        const std::vector<std::string> left = hidden();
+        EXPECT_LE(left.size(), 1u);
+        for (const std::string& name : left) fs::remove(dir_.path() / name);
+      } else {
+        EXPECT_EQ(hidden(), std::vector<std::string>{});
+      }
+    }
+    EXPECT_GT(interrupted, 0) << "every run finished before its signal";
+  }
+  EXPECT_EQ(entries(), (std::vector<std::string>{"678.ashx", "678.xml"}));
+}
+
+TEST_F(Replacing, WriteFailingPartWayKeepsTheOldDocument) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no file size limit here";
+  prepare(30000);
+  testing::ProcessOptions options;
+  options.fileSizeLimit = newDocument_.size() / 2;
+  const testing::ProcessResult r = testing::runProcess({ordilExe(), input_, "678"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("678.xml") + ": write failed: File too large\n");
+  EXPECT_TRUE(documentIsOld());
+  EXPECT_EQ(entries(), (std::vector<std::string>{"678.ashx", "678.xml"}));
+}
+
+TEST_F(Replacing, FullDiskKeepsTheOldDocument) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no tmpfs here";
+  prepare(30000);  // a document of about 4 MB
+  const std::string disk = dir_.file("disk");
+  fs::create_directory(disk);
+  if (testing::runProcess({"/bin/mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}).status !=
+      0) {
+    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  }
+  struct Unmount {
+    std::string disk;
+    ~Unmount() { testing::runProcess({"/bin/umount", disk}); }
+  } unmount{disk};
+  fs::create_symlink(input_, disk + "/678.ashx");  // the input does not fit there
+  writeFile(disk + "/678.xml", oldDocument_);
+  const testing::ProcessResult r = testing::runProcess({ordilExe(), disk + "/678.ashx", "678"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + disk + "/678.xml: write failed: No space left on device\n");
+  EXPECT_EQ(readFile(disk + "/678.xml"), oldDocument_);
+  // The link to the input and the old document, nothing else.
+  EXPECT_EQ(std::distance(fs::directory_iterator(disk), fs::directory_iterator()), 2);
+}
+
+TEST_F(Replacing, AddressSpaceLimitsNeverEndTheRunBySignal) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no address-space limit here";
+  if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than any limit here";
+  prepare(30000);
+  for (const uint64_t mib : {4u, 6u, 8u, 10u, 12u, 16u, 24u, 32u, 48u, 64u}) {
+    SCOPED_TRACE(std::to_string(mib) + " MiB");
+    restoreOld();
+    testing::ProcessOptions options;
+    options.addressSpaceLimit = mib << 20;
+    const testing::ProcessResult r = testing::runProcess({ordilExe(), input_, "678"}, options);
+    EXPECT_EQ(r.signal, 0);
+    if (r.status == 0) {
+      EXPECT_EQ(readFile(dir_.file("678.xml")), newDocument_);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "ordil: " + input_ + ": not enough memory\n");
+      EXPECT_TRUE(documentIsOld());
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"678.ashx", "678.xml"}));
+  }
+}
+
+TEST_F(EndToEnd, StandardOutputThatCannotBeWrittenIsReported) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no /dev/full or pipes to close here";
+  testing::ProcessOptions full, closedPipe;
+  full.stdoutPath = "/dev/full";
+  closedPipe.stdoutClosedPipe = true;
+  const struct {
+    const char* name;
+    testing::ProcessOptions options;
+    const char* reason;
+  } outputs[] = {{"full disk", full, "No space left on device"},
+                 {"closed pipe", closedPipe, "Broken pipe"}};
+  for (const auto& output : outputs) {
+    for (const char* option : {"--help", "--version"}) {
+      SCOPED_TRACE(std::string(output.name) + " " + option);
+      const testing::ProcessResult r = testing::runProcess({ordilExe(), option}, output.options);
+      EXPECT_EQ(r.signal, 0);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, std::string("ordil: write error: ") + output.reason + "\n");
+    }
+  }
+}
+
+TEST_F(EndToEnd, LinkedOutputIsReplacedThroughTheLink) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "links are not tested here";
+  const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const std::string expected = expectedHead("0") + chat(1, "u", 0, "184", "x") + "</packet>";
+  fs::create_directory(dir_.file("real"));
+  write("real/target.xml", "old");
+  fs::create_symlink("real/target.xml", dir_.file("1.xml"));
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir_.file("1.xml")));
+  EXPECT_EQ(readFile(dir_.file("real/target.xml")), expected);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.file("real")), fs::directory_iterator()), 1);
+
+  // A link to a file that does not exist yet makes it.
+  fs::remove(dir_.file("1.xml"));
+  fs::create_symlink("real/new.xml", dir_.file("1.xml"));
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir_.file("1.xml")));
+  EXPECT_EQ(readFile(dir_.file("real/new.xml")), expected);
+}
+
+TEST_F(EndToEnd, ReplacedDocumentKeepsItsPermissions) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no permission bits here";
+  const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  write("1.xml", "old");
+  const fs::perms chosen = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir_.file("1.xml"), chosen);
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_EQ(fs::status(dir_.file("1.xml")).permissions(), chosen);
+
+  // A new document gets what any new file gets here (0666 less the umask).
+  fs::remove(dir_.file("1.xml"));
+  write("fresh", "");
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_EQ(fs::status(dir_.file("1.xml")).permissions(),
+            fs::status(dir_.file("fresh")).permissions());
 }
 
 TEST_F(EndToEnd, BundledExampleIsTheGeneratorsOutput) {

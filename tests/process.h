@@ -13,9 +13,20 @@ namespace ordil::testing {
 struct ProcessOptions {
   // Where standard output goes; empty to capture it into the result.
   std::string stdoutPath;
+  // Standard output is a pipe whose reading end is closed (POSIX).
+  bool stdoutClosedPipe = false;
   // Limit on the child's address space in bytes (POSIX), 0 for none.
   uint64_t addressSpaceLimit = 0;
+  // Limit on the size of any file the child writes (POSIX), 0 for none; a
+  // write beyond it fails with EFBIG.
+  uint64_t fileSizeLimit = 0;
 };
+
+// The signals a test may send.
+enum class Signal { kInterrupt, kTerminate, kHangUp, kKill };
+
+// The signal's number on this platform (SIGINT ...), 0 where there is none.
+int signalNumber(Signal signal);
 
 struct ProcessResult {
   int status = -1;  // exit status; -1 when it could not be started or was killed
@@ -39,7 +50,7 @@ class Process {
   bool started() const;
 
   // Sends the signal (POSIX); false where signals cannot be sent.
-  bool sendSignal(int signal);
+  bool sendSignal(Signal signal);
 
   // Waits for the end and gathers what it printed. Call once.
   ProcessResult wait();

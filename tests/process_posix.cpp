@@ -50,12 +50,17 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  int closedPipe[2] = {-1, -1};
+  if (options.stdoutClosedPipe && ::pipe(closedPipe) != 0) return;
   const pid_t pid = ::fork();
   if (pid < 0) return;
   if (pid == 0) {
     // The child: only async-signal-safe calls until exec.
     const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(s.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = options.stdoutClosedPipe
+                        ? closedPipe[1]
+                        : ::open(s.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (options.stdoutClosedPipe) ::close(closedPipe[0]);
     const int err = ::open(s.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
@@ -65,23 +70,33 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
       const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
     }
+    if (options.fileSizeLimit != 0) {
+      // Ignored across exec, so that the write fails instead of the process.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
+  }
+  if (options.stdoutClosedPipe) {
+    ::close(closedPipe[0]);
+    ::close(closedPipe[1]);
   }
   s.pid = pid;
 }
 
 Process::~Process() {
   if (started() && !state_->done) {
-    sendSignal(SIGKILL);
+    sendSignal(Signal::kKill);
     wait();
   }
 }
 
 bool Process::started() const { return state_->pid > 0; }
 
-bool Process::sendSignal(int signal) {
-  return started() && !state_->done && ::kill(state_->pid, signal) == 0;
+bool Process::sendSignal(Signal signal) {
+  return started() && !state_->done && ::kill(state_->pid, signalNumber(signal)) == 0;
 }
 
 ProcessResult Process::wait() {
@@ -105,5 +120,19 @@ ProcessResult Process::wait() {
 }
 
 bool canSendSignals() { return true; }
+
+int signalNumber(Signal signal) {
+  switch (signal) {
+    case Signal::kInterrupt:
+      return SIGINT;
+    case Signal::kTerminate:
+      return SIGTERM;
+    case Signal::kHangUp:
+      return SIGHUP;
+    case Signal::kKill:
+      return SIGKILL;
+  }
+  return 0;
+}
 
 }  // namespace ordil::testing

@@ -116,7 +116,7 @@ Process::~Process() {
 
 bool Process::started() const { return state_->process != nullptr; }
 
-bool Process::sendSignal(int) { return false; }
+bool Process::sendSignal(Signal) { return false; }
 
 ProcessResult Process::wait() {
   State& s = *state_;
@@ -137,5 +137,7 @@ ProcessResult Process::wait() {
 }
 
 bool canSendSignals() { return false; }
+
+int signalNumber(Signal) { return 0; }
 
 }  // namespace ordil::testing
