@@ -29,8 +29,8 @@ void BM_DecodeRecord(benchmark::State& state) {
   ordil::tools::appendRecord(sampleComment(static_cast<size_t>(state.range(0)), true).record(), &bytes);
   CacheRecord record;
   for (auto _ : state) {
-    const char* error = nullptr;
-    const char* end = ordil::decodeRecord(bytes.data(), bytes.data() + bytes.size(), &record, &error);
+    ordil::Status status;
+    const char* end = ordil::decodeRecord(bytes.data(), bytes.data() + bytes.size(), &record, &status);
     benchmark::DoNotOptimize(end);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));

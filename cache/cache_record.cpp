@@ -25,9 +25,9 @@ constexpr int kMaxTextLengthBytes = 5;
 constexpr size_t kPositionSize = 4;
 constexpr size_t kReservedSize = 8;
 
-// The one failure that more data cannot mend; every other one says the
-// record runs past the end of the data.
-constexpr char kMalformedTextLength[] = "text length is malformed (over 5 bytes or 32 bits)";
+// Every failure but a malformed text length says the record runs past the
+// end of the data, which more data may mend.
+Status truncated(const char* reason) { return {Status::Kind::kTruncated, reason}; }
 
 size_t bytesLeft(const char* p, const char* limit) {
   return static_cast<size_t>(limit - p);
@@ -71,15 +71,15 @@ const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
 }
 
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
-                         const char** error) {
+                         Status* status) {
   if (p >= limit) {
-    *error = "mail length missing";
+    *status = truncated("mail length missing");
     return nullptr;
   }
   const size_t mailLength = byteAt(p++);
   p = getField(p, limit, mailLength, &record->mail);
   if (p == nullptr) {
-    *error = "mail runs past the end of the data";
+    *status = truncated("mail runs past the end of the data");
     return nullptr;
   }
 
@@ -88,19 +88,20 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
   if (text == nullptr) {
     // With 5 bytes at hand the length itself is malformed; with fewer, every
     // byte left said another one follows.
-    *error = bytesLeft(p, limit) < kMaxTextLengthBytes
-                 ? "text length runs past the end of the data"
-                 : kMalformedTextLength;
+    *status = bytesLeft(p, limit) < kMaxTextLengthBytes
+                  ? truncated("text length runs past the end of the data")
+                  : Status(Status::Kind::kMalformed,
+                           "text length is malformed (over 5 bytes or 32 bits)");
     return nullptr;
   }
   p = getField(text, limit, textLength, &record->text);
   if (p == nullptr) {
-    *error = "text runs past the end of the data";
+    *status = truncated("text runs past the end of the data");
     return nullptr;
   }
 
   if (bytesLeft(p, limit) < kPositionSize + kReservedSize + 1) {
-    *error = "position or user id length runs past the end of the data";
+    *status = truncated("position or user id length runs past the end of the data");
     return nullptr;
   }
   record->position = decodeFixed32(p);
@@ -108,7 +109,7 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
   const size_t userIdLength = byteAt(p++);
   p = getField(p, limit, userIdLength, &record->userId);
   if (p == nullptr) {
-    *error = "user id runs past the end of the data";
+    *status = truncated("user id runs past the end of the data");
     return nullptr;
   }
   return p;
@@ -126,30 +127,25 @@ void RecordWalker::feed(std::string_view window, bool last) {
 }
 
 bool RecordWalker::next(CacheRecord* record) {
-  if (error_ != nullptr || hungry_) return false;
+  if (!status_.ok() || hungry_) return false;
   if (pos_ >= limit_) {
     hungry_ = !last_;  // whether a record follows is not known yet
     return false;
   }
-  const char* error = nullptr;
-  const char* after = decodeRecord(pos_, limit_, record, &error);
+  Status failure;
+  const char* after = decodeRecord(pos_, limit_, record, &failure);
   if (after == nullptr) {
     // Before the last window, a record that runs past the window may yet
     // be whole; only a malformed length is a failure already.
-    if (!last_ && error != kMalformedTextLength) {
+    if (!last_ && failure.kind() == Status::Kind::kTruncated) {
       hungry_ = true;
     } else {
-      error_ = error;  // pos_ stays at the failed record
+      status_ = failure.atRecord(offset());  // pos_ stays at the failed record
     }
     return false;
   }
   pos_ = after;
   return true;
-}
-
-std::string RecordWalker::errorMessage() const {
-  if (error_ == nullptr) return std::string();
-  return "record at byte " + std::to_string(offset()) + ": " + error_;
 }
 
 }  // namespace ordil

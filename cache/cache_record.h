@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
+
 namespace ordil {
 
 // The fields of one comment. Each view holds its field's bytes up to the
@@ -36,11 +38,11 @@ const char* readTextLength(const char* p, const char* limit, uint32_t* length);
 // Decodes the record that starts at p into *record, whose views then point
 // into [p, limit). Reads only [p, limit): every stated length is checked
 // against the bytes left before they are touched. Returns the byte after the
-// record, or nullptr with *error set to a short static reason when the
-// record is cut short or its text length is malformed; *record is then
+// record, or nullptr with *status set when the record is cut short (kind
+// kTruncated) or its text length is malformed (kMalformed); *record is then
 // unspecified.
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
-                         const char** error);
+                         Status* status);
 
 // Walks the records of a cache file, held in memory whole or given in
 // consecutive windows. The walker only refers to the data, which must
@@ -48,7 +50,7 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
 //
 //   RecordWalker walker(data);                 // the whole file
 //   while (walker.next(&record)) use(record);
-//   if (walker.failed()) report(walker.errorMessage());
+//   if (walker.failed()) report(walker.status());
 //
 // In windows: feed() a window, take records until next() returns false;
 // while hungry(), feed the bytes not yet walked (unconsumed(), moved or
@@ -74,7 +76,7 @@ class RecordWalker {
   bool next(CacheRecord* record);
 
   // Whether the walk stopped at a record that cannot be decoded.
-  bool failed() const { return error_ != nullptr; }
+  bool failed() const { return !status_.ok(); }
 
   // Whether the walk waits for a longer window.
   bool hungry() const { return hungry_; }
@@ -87,8 +89,9 @@ class RecordWalker {
   // Byte offset in the file of the record that failed, or of the next one.
   uint64_t offset() const { return windowOffset_ + static_cast<uint64_t>(pos_ - window_); }
 
-  // "record at byte N: reason" for a failed walk; empty otherwise.
-  std::string errorMessage() const;
+  // Why the walk stopped: "record at byte N: reason", with the offset;
+  // ok while it has not failed.
+  const Status& status() const { return status_; }
 
  private:
   const char* window_ = nullptr;
@@ -98,7 +101,7 @@ class RecordWalker {
   size_t headerLeft_ = kCacheHeaderSize;
   bool last_ = false;
   bool hungry_ = false;
-  const char* error_ = nullptr;
+  Status status_;
 };
 
 }  // namespace ordil

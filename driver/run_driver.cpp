@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-#include <memory>
+#include <optional>
 #include <new>
 #include <ostream>
 #include <vector>
 
-#include "cache/cache_record.h"
+#include "driver/batch.h"
+#include "driver/conversion.h"
 #include "driver/path_argument.h"
-#include "platform/input_file.h"
+#include "platform/console.h"
+#include "platform/file_name.h"
 #include "xml/comment_xml_writer.h"
 
 #ifndef ORDIL_VERSION
@@ -22,105 +23,151 @@ namespace ordil {
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: ordil [--] CACHE_FILE [VIDEO_ID]\n";
+constexpr std::string_view kUsage =
+    "usage: ordil [-o OUTPUT] [--] CACHE_FILE [VIDEO_ID]\n"
+    "       ordil --batch [-j N] [-u] [-v] [--] PATH...\n";
 
 constexpr std::string_view kHelp =
     "Converts a comment cache file into a comment XML document written\n"
     "beside it, named after the input with its first \"ashx\" replaced by\n"
-    "\"xml\" (678.ashx gives 678.xml).\n"
+    "\"xml\" (678.ashx gives 678.xml). The document replaces an older one\n"
+    "whole, once it is complete.\n"
     "\n"
     "  CACHE_FILE   path of the cache file; may be percent-encoded (%XX\n"
     "               escapes of UTF-8 bytes) and wrapped in double quotes\n"
     "  VIDEO_ID     decimal video id written in the document (default 0)\n"
+    "  -o, --output OUTPUT\n"
+    "               write the document to OUTPUT instead; - for standard output\n"
+    "  --batch      convert every PATH: cache files, and the cache files in\n"
+    "               folders (recursively); each document is written beside\n"
+    "               its cache file, the id taken from the file's name\n"
+    "  -j, --jobs N  with --batch: convert N files at once (default: one per\n"
+    "               processor)\n"
+    "  -u, --update  with --batch: only where the document is missing or\n"
+    "               older than the cache file\n"
+    "  -v, --verbose  with --batch: a line per file on standard output\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
-    "  --           end of options: the next argument is the path\n"
+    "  --           end of options\n"
     "\n"
-    "Exit status: 0 converted completely; 1 the input could not be read\n"
-    "whole, a record could not be decoded, or the document could not be\n"
-    "written whole; 2 no path was given, or it holds no \"ashx\".\n";
-
-// The largest input taken: the format's sizes are 32-bit.
-constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
-static_assert(std::numeric_limits<size_t>::max() >= kMaxInputSize);
+    "Exit status: 0 converted completely; 1 an input could not be read\n"
+    "whole, a record could not be decoded, or a document could not be\n"
+    "written whole; 2 usage: no path, a path without \"ashx\", a missing\n"
+    "PATH; 128 + N interrupted by signal N.\n";
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
          c == '\r';
 }
 
-// Problems of one run, each printed as "ordil: PATH: reason".
-class Diagnostics {
- public:
-  explicit Diagnostics(std::ostream* err) : err_(err) {}
-  void report(const std::string& path, const std::string& reason) {
-    *err_ << "ordil: " << path << ": " << reason << '\n';
-    any_ = true;
-  }
-  bool any() const { return any_; }
+// Prints text on standard output whole, or says why it could not.
+int printWhole(std::string_view text, const RunContext& context) {
+  errno = 0;
+  context.out->write(text.data(), static_cast<std::streamsize>(text.size()));
+  context.out->flush();
+  if (*context.out) return kExitOk;
+  const int error = errno;
+  *context.err << "ordil: write error: "
+               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
+  return kExitIncomplete;
+}
 
- private:
-  std::ostream* err_;
-  bool any_ = false;
-};
+int usageError(std::string_view problem, const RunContext& context) {
+  *context.err << "ordil: " << problem << '\n' << kUsage;
+  return kExitUsage;
+}
 
-// The input is read and walked a window at a time; a record longer than a
-// window widens it.
-constexpr size_t kWindowSize = size_t{1} << 20;
+// The hint for a folder given to the single mode.
+std::string folderHint(const std::string& path) {
+  return "; ordil --batch " + path + " converts the cache files in it";
+}
 
-// Reads the input window by window and hands every record to the writer.
-// Returns without writing anything when the input cannot be opened; walks
-// only the bytes that could be read. Throws std::bad_alloc when memory for
-// the window cannot be had.
-void convertInput(const std::string& path, CommentXmlWriter* writer,
-                  const RunContext& context, Diagnostics* diagnostics) {
-  platform::InputFile input(path);
-  if (!input.isOpen()) {
-    diagnostics->report(path, "cannot open: " + input.error());
-    return;
+// The single mode: one cache file, named by a path argument that may be
+// percent-encoded and quoted.
+int runSingle(const char* pathArgument, const char* idArgument, const char* output,
+              const RunContext& context) {
+  const std::string path = unwrapQuotes(decodePathArgument(pathArgument));
+  const int32_t id = idArgument != nullptr ? parseVideoId(idArgument) : 0;
+  Conversion conversion;
+  conversion.inputPath = path;
+  conversion.id = id;
+  if (output != nullptr && std::string_view(output) == "-") {
+    conversion.output.standardOutput = true;
+    conversion.outputPath = "standard output";
+  } else if (output != nullptr) {
+    conversion.output.name = platform::nativeFileName(output);
+    conversion.outputPath = output;
+  } else if (std::optional<platform::NativeFileName> name = outputNameFor(path)) {
+    conversion.output.name = *name;
+    conversion.outputPath = platform::displayFileName(*name);
+  } else {
+    const bool folder = platform::isFolder(path);
+    *context.err << "ordil: " << path << ": "
+                 << (folder ? "is a folder" + folderHint(path)
+                            : std::string("no \"ashx\" in the path; nothing converted"))
+                 << '\n';
+    return kExitUsage;
   }
-  if (input.size() > kMaxInputSize) {
-    diagnostics->report(path, "file is too large (" + std::to_string(input.size()) +
-                                  " bytes); not converted");
-    return;
-  }
-  const size_t size = static_cast<size_t>(input.size());
-  size_t left = size;  // bytes still to read
-  size_t capacity = std::max<size_t>(1, std::min(size, kWindowSize));
-  std::unique_ptr<char[]> window = std::make_unique_for_overwrite<char[]>(capacity);
-  RecordWalker walker;
-  CacheRecord record;
-  bool shortRead = false;
-  for (;;) {
-    // Keep the bytes not yet walked (an unfinished record) at the front,
-    // widening the window when they fill it alone.
-    const std::string_view rest = walker.unconsumed();
-    if (rest.size() == capacity) {
-      const size_t wider = rest.size() + std::min(left, capacity);
-      std::unique_ptr<char[]> widened = std::make_unique_for_overwrite<char[]>(wider);
-      std::memcpy(widened.get(), rest.data(), rest.size());
-      window = std::move(widened);
-      capacity = wider;
-    } else if (!rest.empty()) {
-      std::memmove(window.get(), rest.data(), rest.size());
+
+  Converter converter;
+  const Outcome outcome = converter.convert(conversion);
+  if (outcome.undecodable) context.presentFailureMessage(kFailureCaption, kFailureMessage);
+  for (const Problem& p : outcome.problems) {
+    std::string message = p.status.message();
+    if (p.path == path && p.status.kind() == Status::Kind::kIo && platform::isFolder(path)) {
+      message += folderHint(path);
     }
-    const size_t wanted = std::min(capacity - rest.size(), left);
-    const size_t got = input.read(window.get() + rest.size(), wanted);
-    left -= got;
-    shortRead = got < wanted;
-    walker.feed(std::string_view(window.get(), rest.size() + got), left == 0 || shortRead);
-    while (walker.next(&record)) writer->writeChat(record);
-    if (!walker.hungry()) break;
+    *context.err << "ordil: " << p.path << ": " << message << '\n';
   }
-  if (shortRead) {
-    const std::string why = input.error().empty() ? "file shrank" : input.error();
-    diagnostics->report(path, "read " + std::to_string(size - left) + " of " +
-                                  std::to_string(size) + " bytes: " + why);
+  return outcome.complete() ? kExitOk : kExitIncomplete;
+}
+
+// Reads the number of jobs: a whole number of at least 1.
+bool parseJobs(std::string_view text, unsigned* jobs) {
+  if (text.empty() || text.size() > 9) return false;
+  unsigned n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<unsigned>(c - '0');
   }
-  if (walker.failed()) {
-    context.presentFailureMessage(kFailureCaption, kFailureMessage);
-    diagnostics->report(path, walker.errorMessage());
+  if (n == 0) return false;
+  *jobs = n;
+  return true;
+}
+
+// The batch mode's arguments, after --batch: options anywhere before "--".
+int runBatchArguments(int argc, const char* const* argv, int first, const RunContext& context) {
+  BatchOptions options;
+  bool optionsEnded = false;
+  for (int i = first; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.paths.emplace_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-u" || arg == "--update") {
+      options.update = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("--jobs=") ||
+               (arg.starts_with("-j") && arg.size() > 2)) {
+      std::string_view value;
+      if (arg == "-j" || arg == "--jobs") {
+        if (i + 1 >= argc) return usageError(std::string(arg) + " needs a number", context);
+        value = argv[++i];
+      } else {
+        value = arg.substr(arg.starts_with("--") ? 7 : 2);
+      }
+      if (!parseJobs(value, &options.jobs)) {
+        return usageError("jobs must be a whole number of at least 1: " + std::string(value),
+                          context);
+      }
+    } else {
+      return usageError("unknown option " + std::string(arg), context);
+    }
   }
+  if (options.paths.empty()) return usageError("--batch needs a PATH", context);
+  return runBatch(options, context);
 }
 
 }  // namespace
@@ -152,64 +199,41 @@ std::string unwrapQuotes(std::string path) {
   return path;
 }
 
-namespace {
-
-// Prints text on standard output whole, or says why it could not.
-int printWhole(std::string_view text, const RunContext& context) {
-  errno = 0;
-  context.out->write(text.data(), static_cast<std::streamsize>(text.size()));
-  context.out->flush();
-  if (*context.out) return kExitOk;
-  const int error = errno;
-  *context.err << "ordil: write error: "
-               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
-  return kExitIncomplete;
-}
-
-// The conversion of one file, from the writer's creation to its end.
-int convert(const std::string& path, int32_t id, const RunContext& context) {
-  Diagnostics diagnostics(context.err);
+int runDriver(int argc, const char* const* argv, const RunContext& context) {
   try {
-    CommentXmlWriter writer(path, id);
-    if (!writer.started()) {
-      diagnostics.report(path, "no \"ashx\" in the path; nothing converted");
+    int i = 1;  // the next argument
+    const char* output = nullptr;
+    for (; i < argc; ++i) {
+      const std::string_view arg = argv[i];
+      if (arg == "-h" || arg == "--help") {
+        return printWhole(std::string(kUsage) + '\n' + std::string(kHelp), context);
+      }
+      if (arg == "--version") return printWhole("ordil " ORDIL_VERSION "\n", context);
+      if (arg == "--batch") {
+        if (output != nullptr) return usageError("--output does not go with --batch", context);
+        return runBatchArguments(argc, argv, i + 1, context);
+      }
+      if (arg == "-o" || arg == "--output") {
+        if (i + 1 >= argc) return usageError(std::string(arg) + " needs a file name", context);
+        output = argv[++i];
+      } else if (arg.starts_with("--output=")) {
+        output = argv[i] + 9;
+      } else if (arg == "--") {
+        ++i;
+        break;
+      } else {
+        break;  // the path (one that begins with "-" follows "--")
+      }
+    }
+    if (i >= argc) {
+      *context.err << kUsage;
       return kExitUsage;
     }
-    convertInput(path, &writer, context, &diagnostics);
-    if (!writer.finish()) diagnostics.report(writer.outputName(), writer.error());
+    return runSingle(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, output, context);
   } catch (const std::bad_alloc&) {
-    // The writer is gone without finishing: the old document stays.
-    diagnostics.report(path, "not enough memory");
-  }
-  return diagnostics.any() ? kExitIncomplete : kExitOk;
-}
-
-}  // namespace
-
-int runDriver(int argc, const char* const* argv, const RunContext& context) {
-  int first = 1;  // index of the path argument
-  if (argc > 1) {
-    const std::string_view option = argv[1];
-    if (option == "-h" || option == "--help") {
-      return printWhole(std::string(kUsage) + '\n' + std::string(kHelp), context);
-    }
-    if (option == "--version") return printWhole("ordil " ORDIL_VERSION "\n", context);
-    if (option == "--") first = 2;
-  }
-  if (argc <= first) {
-    *context.err << kUsage;
-    return kExitUsage;
-  }
-
-  std::string path;
-  try {
-    path = unwrapQuotes(decodePathArgument(argv[first]));
-  } catch (const std::bad_alloc&) {
-    *context.err << "ordil: " << argv[first] << ": not enough memory\n";
+    *context.err << "ordil: not enough memory\n";
     return kExitIncomplete;
   }
-  const int32_t id = argc > first + 1 ? parseVideoId(argv[first + 1]) : 0;
-  return convert(path, id, context);
 }
 
 }  // namespace ordil

@@ -1,15 +1,18 @@
 // The record walk and chat formatting over arbitrary bytes, in memory.
 // Checks that whatever the bytes, the walk ends (at the end or at a failure
-// offset inside the data), the document is well-formed UTF-8, and walking
-// the bytes fed in windows (their size taken from the first byte) gives the
-// same chats and the same end as walking them whole.
+// offset inside the data), the document is well-formed UTF-8, and reading
+// the bytes through the converter's record reader in windows (their size
+// taken from the first byte) gives the same chats and the same end as
+// walking them whole.
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "cache/cache_record.h"
+#include "cache/record_reader.h"
 #include "fuzz/fuzz_checks.h"
+#include "tests/memory_source.h"
 #include "xml/comment_xml_writer.h"
 
 using ordil::fuzz::check;
@@ -27,25 +30,19 @@ void finish(const ordil::RecordWalker& walker, Walk* walk) {
   walk->offset = walker.offset();
 }
 
-// Feeds windows of the bytes not yet walked plus up to step new ones, each
-// in a fresh string so that a view into an old window would show. Like the
-// converter, takes twice as many new bytes when a record holds up a window.
-Walk walkInWindows(std::string_view bytes, size_t step) {
+// Reads the bytes through the converter's reader in windows of `step`
+// bytes (widened by records longer than that).
+Walk readInWindows(std::string_view bytes, size_t step) {
   Walk walk;
-  ordil::RecordWalker walker;
+  ordil::testing::MemorySource source(bytes);
+  ordil::Buffer window;
+  ordil::RecordReader reader(&source, bytes.size(), &window, step);
   ordil::CacheRecord record;
   uint32_t number = 1;
-  size_t fed = 0;
-  std::string window;
-  do {
-    if (walker.unconsumed().size() >= step) step *= 2;
-    const size_t n = std::min(step, bytes.size() - fed);
-    window = std::string(walker.unconsumed()).append(bytes.substr(fed, n));
-    fed += n;
-    walker.feed(window, fed == bytes.size());
-    while (walker.next(&record)) ordil::appendChat(number++, record, &walk.chats);
-  } while (walker.hungry());
-  finish(walker, &walk);
+  while (reader.next(&record)) ordil::appendChat(number++, record, &walk.chats);
+  check(reader.readStatus().ok());
+  walk.failed = !reader.decodeStatus().ok();
+  walk.offset = reader.decodeStatus().offset().value_or(bytes.size());
   return walk;
 }
 
@@ -67,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(ordil::fuzz::isWellFormedUtf8(whole.chats));
 
   const size_t step = size == 0 ? 1 : 1 + static_cast<size_t>(data[0]) % 97;
-  const Walk windowed = walkInWindows(bytes, step);
+  const Walk windowed = readInWindows(bytes, step);
   check(windowed.chats == whole.chats && windowed.failed == whole.failed &&
         windowed.offset == whole.offset);
   return 0;

@@ -19,6 +19,10 @@ namespace {
 
 std::string systemReason(int error) { return std::strerror(error); }
 
+Status cannotCreate(int error) { return Status::io("cannot create: " + systemReason(error)); }
+
+Status writeFailed(int error) { return Status::io("write failed: " + systemReason(error)); }
+
 int fd(intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
@@ -32,45 +36,47 @@ std::string displayFileName(const NativeFileName& name) { return name; }
 // Reads go straight to the descriptor.
 struct InputFile::Stream {};
 
-InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
+namespace {
+
+Status cannotOpen(int error) { return Status::io("cannot open: " + systemReason(error)); }
+
+}  // namespace
+
+Status InputFile::open(const std::string& narrowPath) { return openNative(narrowPath); }
+
+Status InputFile::openNative(const NativeFileName& name) {
+  name_ = name;
   // O_NONBLOCK so that a FIFO does not hold the open until a writer comes;
   // it is refused below, and regular files read the same either way.
-  const int f = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (f < 0) {
-    error_ = systemReason(errno);
-    return;
-  }
+  const int f = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (f < 0) return cannotOpen(errno);
   handle_ = f;
   struct stat st;
-  if (::fstat(f, &st) != 0) {
-    error_ = systemReason(errno);
-    return;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    error_ = systemReason(EISDIR);
-    return;
-  }
+  if (::fstat(f, &st) != 0) return cannotOpen(errno);
+  if (S_ISDIR(st.st_mode)) return cannotOpen(EISDIR);
   if (!S_ISREG(st.st_mode)) {
     // A FIFO, socket or device has no size to read up to: it would convert
     // as an empty file and pass for complete.
-    error_ = "not a regular file";
-    return;
+    return Status::io("cannot open: not a regular file");
   }
   size_ = static_cast<uint64_t>(st.st_size);
   open_ = true;
+  return Status();
 }
+
+InputFile::InputFile() = default;
 
 InputFile::~InputFile() {
   if (handle_ >= 0) ::close(fd(handle_));
 }
 
-size_t InputFile::read(char* buffer, size_t n) {
+size_t InputFile::read(char* buffer, size_t n, Status* status) {
   size_t done = 0;
   while (open_ && done < n) {
     const ssize_t got = ::read(fd(handle_), buffer + done, n - done);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error_ = systemReason(errno);
+      *status = Status::io(systemReason(errno));
       break;
     }
     if (got == 0) break;  // the file is shorter than its size said
@@ -109,25 +115,19 @@ int resolveLinks(std::string name, std::string* resolved) {
 
 }  // namespace
 
-bool OutputFile::create(const NativeFileName& name, std::string* reason) {
+Status OutputFile::create(const NativeFileName& name) {
   discard();
   std::string target;
-  if (const int error = resolveLinks(name, &target); error != 0) {
-    *reason = systemReason(error);
-    return false;
-  }
+  if (const int error = resolveLinks(name, &target); error != 0) return cannotCreate(error);
   struct stat st;
   const bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or FIFO cannot be replaced; a folder fails here as it should.
     const int f = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (f < 0) {
-      *reason = systemReason(errno);
-      return false;
-    }
+    if (f < 0) return cannotCreate(errno);
     handle_ = f;
     destination_ = std::move(target);
-    return true;
+    return Status();
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Remembered before it exists, so that no interruption leaves it behind.
@@ -141,8 +141,7 @@ bool OutputFile::create(const NativeFileName& name, std::string* reason) {
       pendingTicket_ = -1;
       temporary_.clear();
       if (error == EEXIST) continue;
-      *reason = systemReason(error);
-      return false;
+      return cannotCreate(error);
     }
     if (exists) {
       // Keep the replaced file's owner where we may, then its permissions
@@ -154,68 +153,71 @@ bool OutputFile::create(const NativeFileName& name, std::string* reason) {
     }
     handle_ = f;
     destination_ = std::move(target);
-    return true;
+    return Status();
   }
-  *reason = systemReason(EEXIST);
-  return false;
+  return cannotCreate(EEXIST);
 }
 
-bool OutputFile::isOpen() const { return handle_ >= 0; }
+void OutputFile::useStandardOutput() {
+  discard();
+  handle_ = STDOUT_FILENO;
+  standardOutput_ = true;
+}
 
-bool OutputFile::write(const char* data, size_t n, std::string* reason) {
-  if (handle_ < 0) {
-    *reason = systemReason(EBADF);
-    return false;
-  }
+Status OutputFile::write(const char* data, size_t n) {
+  if (handle_ < 0) return writeFailed(EBADF);
   while (n > 0) {
     const ssize_t put = ::write(fd(handle_), data, n);
     if (put < 0) {
       if (errno == EINTR) continue;
-      *reason = systemReason(errno);
-      return false;
+      return writeFailed(errno);
     }
     data += put;
     n -= static_cast<size_t>(put);
   }
-  return true;
+  return Status();
 }
 
-bool OutputFile::commit(std::string* reason) {
-  if (handle_ < 0) {
-    *reason = systemReason(EBADF);
-    return false;
-  }
+Status OutputFile::commit() {
+  if (handle_ < 0) return writeFailed(EBADF);
   const int f = fd(handle_);
   handle_ = -1;
+  if (standardOutput_) {
+    standardOutput_ = false;
+    return Status();  // standard output stays open for the process
+  }
   if (temporary_.empty()) {
-    if (::close(f) != 0) {
-      *reason = systemReason(errno);
-      return false;
-    }
-    return true;
+    if (::close(f) != 0) return writeFailed(errno);
+    return Status();
   }
   // The bytes reach the device before the name does, so that after a power
   // loss the name holds the old document or the whole new one.
   if (::fsync(f) != 0) {
-    *reason = systemReason(errno);
+    const int error = errno;
     ::close(f);
     discard();
-    return false;
+    return writeFailed(error);
   }
-  if (::close(f) != 0 || ::rename(temporary_.c_str(), destination_.c_str()) != 0) {
-    *reason = systemReason(errno);
+  if (::close(f) != 0) {
+    const int error = errno;
     discard();
-    return false;
+    return writeFailed(error);
+  }
+  if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+    const int error = errno;
+    discard();
+    return Status::io("cannot replace: " + systemReason(error));
   }
   forgetPendingFile(pendingTicket_);
   pendingTicket_ = -1;
   temporary_.clear();
-  return true;
+  return Status();
 }
 
 void OutputFile::discard() {
-  if (handle_ >= 0) ::close(fd(handle_));
+  if (handle_ >= 0 && !standardOutput_) ::close(fd(handle_));
   handle_ = -1;
+  standardOutput_ = false;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   forgetPendingFile(pendingTicket_);
   pendingTicket_ = -1;

@@ -59,6 +59,10 @@ std::string systemReason(DWORD error) {
   return reason;
 }
 
+Status cannotCreate(DWORD error) { return Status::io("cannot create: " + systemReason(error)); }
+
+Status writeFailed(DWORD error) { return Status::io("write failed: " + systemReason(error)); }
+
 }  // namespace
 
 NativeFileName nativeFileName(const std::string& narrowPath) {
@@ -74,46 +78,76 @@ std::string displayFileName(const NativeFileName& name) {
 }
 
 // The binary file stream the bytes are read through, opened by the wide
-// path at the first read.
+// name at the first read.
 struct InputFile::Stream {
   std::ifstream file;
 };
 
-InputFile::InputFile(const std::string& narrowPath) : path_(narrowPath) {
+namespace {
+
+Status cannotOpen(std::string reason) { return Status::io("cannot open: " + reason); }
+
+// Why a name could not be opened: a folder is said to be one.
+std::string openFailure(DWORD error, DWORD attributes) {
+  const bool isDirectory =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return isDirectory ? "Is a directory" : systemReason(error);
+}
+
+}  // namespace
+
+Status InputFile::open(const std::string& narrowPath) {
+  // The Part's call: the narrow path as it is, for the size; the stream
+  // then opens the wide form of the same path.
+  narrowToWide(narrowPath, &name_);
   const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesA(narrowPath.c_str());
-    const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES &&
-                             (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    error_ = isDirectory ? "Is a directory" : systemReason(error);
-    return;
+    return cannotOpen(openFailure(error, GetFileAttributesA(narrowPath.c_str())));
   }
-  handle_ = reinterpret_cast<intptr_t>(h);
+  return takeSize(reinterpret_cast<intptr_t>(h));
+}
+
+Status InputFile::openNative(const NativeFileName& name) {
+  name_ = name;
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(name.c_str());
+  const HANDLE h = CreateFileW(wide, GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return cannotOpen(openFailure(error, GetFileAttributesW(wide)));
+  }
+  return takeSize(reinterpret_cast<intptr_t>(h));
+}
+
+Status InputFile::takeSize(intptr_t opened) {
+  handle_ = opened;
+  const HANDLE h = asHandle(opened);
   DWORD high = 0;
   const DWORD low = GetFileSize(h, &high);
   if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-    error_ = systemReason(GetLastError());
-    return;
+    return cannotOpen(systemReason(GetLastError()));
   }
   size_ = (static_cast<uint64_t>(high) << 32) | low;
   open_ = true;
+  return Status();
 }
+
+InputFile::InputFile() = default;
 
 InputFile::~InputFile() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
-size_t InputFile::read(char* buffer, size_t n) {
+size_t InputFile::read(char* buffer, size_t n, Status* status) {
   if (!open_) return 0;
   if (stream_ == nullptr) {
-    std::u16string wide;
-    narrowToWide(path_, &wide);
     stream_ = std::make_unique<Stream>();
-    stream_->file.open(std::filesystem::path(wide), std::ios::binary);
-    if (!stream_->file.is_open()) error_ = "cannot open the file stream";
+    stream_->file.open(std::filesystem::path(name_), std::ios::binary);
+    if (!stream_->file.is_open()) *status = Status::io("cannot open the file stream");
   }
   std::ifstream& stream = stream_->file;
   size_t got = 0;
@@ -122,7 +156,7 @@ size_t InputFile::read(char* buffer, size_t n) {
     stream.read(buffer + got, static_cast<std::streamsize>(chunk));
     got += static_cast<size_t>(stream.gcount());
   }
-  if (stream.bad()) error_ = "read error";
+  if (stream.bad()) *status = Status::io("read error");
   return got;
 }
 
@@ -150,17 +184,14 @@ HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
 
 }  // namespace
 
-bool OutputFile::create(const NativeFileName& name, std::string* reason) {
+Status OutputFile::create(const NativeFileName& name) {
   discard();
   if (isDeviceOrPipe(name)) {
     const HANDLE h = createForWriting(name, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE) {
-      *reason = systemReason(GetLastError());
-      return false;
-    }
+    if (h == INVALID_HANDLE_VALUE) return cannotCreate(GetLastError());
     handle_ = reinterpret_cast<intptr_t>(h);
     destination_ = name;
-    return true;
+    return Status();
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Remembered before it exists, so that no interruption leaves it behind.
@@ -173,75 +204,73 @@ bool OutputFile::create(const NativeFileName& name, std::string* reason) {
       pendingTicket_ = -1;
       temporary_.clear();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      *reason = systemReason(error);
-      return false;
+      return cannotCreate(error);
     }
     handle_ = reinterpret_cast<intptr_t>(h);
     destination_ = name;
-    return true;
+    return Status();
   }
-  *reason = systemReason(ERROR_FILE_EXISTS);
-  return false;
+  return cannotCreate(ERROR_FILE_EXISTS);
 }
 
-bool OutputFile::isOpen() const { return handle_ != -1; }
+void OutputFile::useStandardOutput() {
+  discard();
+  handle_ = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+  standardOutput_ = true;
+}
 
-bool OutputFile::write(const char* data, size_t n, std::string* reason) {
-  if (handle_ == -1) {
-    *reason = systemReason(ERROR_INVALID_HANDLE);
-    return false;
-  }
+Status OutputFile::write(const char* data, size_t n) {
+  if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
   while (n > 0) {
     const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
     DWORD put = 0;
     if (!WriteFile(asHandle(handle_), data, chunk, &put, nullptr)) {
-      *reason = systemReason(GetLastError());
-      return false;
+      return writeFailed(GetLastError());
     }
     data += put;
     n -= put;
   }
-  return true;
+  return Status();
 }
 
-bool OutputFile::commit(std::string* reason) {
-  if (handle_ == -1) {
-    *reason = systemReason(ERROR_INVALID_HANDLE);
-    return false;
-  }
+Status OutputFile::commit() {
+  if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
   const HANDLE h = asHandle(handle_);
   handle_ = -1;
+  if (standardOutput_) {
+    standardOutput_ = false;
+    return Status();  // standard output stays open for the process
+  }
   if (temporary_.empty()) {
-    if (!CloseHandle(h)) {
-      *reason = systemReason(GetLastError());
-      return false;
-    }
-    return true;
+    if (!CloseHandle(h)) return writeFailed(GetLastError());
+    return Status();
   }
   // The bytes reach the device before the name does (see the POSIX side).
   const bool flushed = FlushFileBuffers(h) != 0;
   const DWORD flushError = GetLastError();
-  if (!CloseHandle(h) || !flushed) {
-    *reason = systemReason(flushed ? GetLastError() : flushError);
+  const bool closed = CloseHandle(h) != 0;
+  if (!flushed || !closed) {
+    const DWORD error = flushed ? GetLastError() : flushError;
     discard();
-    return false;
+    return writeFailed(error);
   }
   if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
                    reinterpret_cast<const wchar_t*>(destination_.c_str()),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *reason = systemReason(GetLastError());
+    const DWORD error = GetLastError();
     discard();
-    return false;
+    return Status::io("cannot replace: " + systemReason(error));
   }
   forgetPendingFile(pendingTicket_);
   pendingTicket_ = -1;
   temporary_.clear();
-  return true;
+  return Status();
 }
 
 void OutputFile::discard() {
-  if (handle_ != -1) CloseHandle(asHandle(handle_));
+  if (handle_ != -1 && !standardOutput_) CloseHandle(asHandle(handle_));
   handle_ = -1;
+  standardOutput_ = false;
   if (!temporary_.empty()) DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
   forgetPendingFile(pendingTicket_);
   pendingTicket_ = -1;

@@ -7,43 +7,48 @@
 #include <memory>
 #include <string>
 
+#include "base/byte_source.h"
+#include "base/status.h"
+#include "platform/file_name.h"
+
 namespace ordil::platform {
 
-// An input file opened by its path in the narrow code page for reading,
-// sharing reading, writing and deletion with other processes; the file has
-// to exist. The file stays open until destruction.
-class InputFile {
+// An input file opened for reading, sharing reading, writing and deletion
+// with other processes; the file has to exist and be a regular file. It
+// stays open until destruction.
+class InputFile : public ByteSource {
  public:
-  // Opens the file; check isOpen() and error() afterwards.
-  explicit InputFile(const std::string& narrowPath);
-  ~InputFile();
+  InputFile();
+  ~InputFile() override;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Whether the file was opened and its size taken.
-  bool isOpen() const { return open_; }
+  // Opens the file by its path in the narrow code page (on Windows through
+  // CreateFileA) and takes its size. Fails with kind kIo and
+  // "cannot open: reason".
+  Status open(const std::string& narrowPath);
+
+  // The same by the platform's own form of the name (on Windows the wide
+  // name, so that names the narrow code page cannot hold open too).
+  Status openNative(const NativeFileName& name);
 
   // The file's full size in bytes, taken when it was opened.
   uint64_t size() const { return size_; }
 
-  // Reads up to n of the bytes that follow those read before (the first
-  // call starts at the beginning) into buffer. Returns how many were read:
-  // fewer than n only when the file ended early or a read failed (then
-  // error() tells why).
-  size_t read(char* buffer, size_t n);
-
-  // The system's reason for the last failure, empty if there was none.
-  const std::string& error() const { return error_; }
+  // Reads on from where the last read ended (ByteSource).
+  size_t read(char* buffer, size_t n, Status* status) override;
 
  private:
   struct Stream;  // what read() reads through, where the platform needs one
 
-  std::string path_;
+  // Takes the size of the file just opened (Windows).
+  Status takeSize(intptr_t opened);
+
+  NativeFileName name_;
   std::unique_ptr<Stream> stream_;
   bool open_ = false;
   uint64_t size_ = 0;
   intptr_t handle_ = -1;
-  std::string error_;
 };
 
 }  // namespace ordil::platform

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "platform/file_name.h"
 
 namespace ordil::platform {
@@ -37,19 +38,22 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Prepares to write the destination name. On failure returns false with
-  // the system's reason in *reason.
-  bool create(const NativeFileName& name, std::string* reason);
+  // Prepares to write the destination name. Fails (kind kIo) with
+  // "cannot create: reason".
+  Status create(const NativeFileName& name);
 
-  bool isOpen() const;
+  // Writes to the process's standard output instead, in place; commit()
+  // leaves it open.
+  void useStandardOutput();
 
-  // Writes all n bytes at data. On failure returns false with the reason.
-  bool write(const char* data, size_t n, std::string* reason);
+  // Writes all n bytes at data. Fails with "write failed: reason".
+  Status write(const char* data, size_t n);
 
-  // Makes the written bytes the destination's. On failure returns false
-  // with the reason; the hidden file is then removed and the destination
-  // left as it was (a file written in place keeps what reached it).
-  bool commit(std::string* reason);
+  // Makes the written bytes the destination's. Fails with "write failed:
+  // reason" or "cannot replace: reason"; the hidden file is then removed
+  // and the destination left as it was (a file written in place keeps
+  // what reached it).
+  Status commit();
 
   // Removes the hidden file; the destination stays as it was.
   void discard();
@@ -59,6 +63,7 @@ class OutputFile {
   NativeFileName destination_;  // the file replaced, links resolved
   NativeFileName temporary_;    // empty when writing in place
   int pendingTicket_ = -1;
+  bool standardOutput_ = false;
 };
 
 }  // namespace ordil::platform

@@ -42,7 +42,7 @@ String temporaryNameFor(const String& destination, uint64_t random,
   constexpr std::string_view kLetters =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int i = 0; i < 6; ++i) {
-    name.push_back(Char(kLetters[random % kLetters.size()]));
+    name.push_back(Char(kLetters[static_cast<size_t>(random % kLetters.size())]));
     random /= kLetters.size();
   }
   return name;

@@ -155,42 +155,38 @@ std::optional<platform::NativeFileName> outputNameFor(
 // is handed to the file, with room above it for the largest request.
 constexpr size_t kBufferSize = kFlushThreshold + kMaxChatRequest;
 
-CommentXmlWriter::CommentXmlWriter(const std::string& inputPath, int32_t id) {
-  const std::optional<platform::NativeFileName> name = outputNameFor(inputPath);
-  if (!name) return;
-  started_ = true;
-  displayName_ = platform::displayFileName(*name);
-  std::string reason;
-  if (!file_.create(*name, &reason)) error_ = "cannot create: " + reason;
-  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  capacity_ = kBufferSize;
+CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer)
+    : buffer_(buffer != nullptr ? buffer : &ownBuffer_) {
+  if (target.standardOutput) {
+    file_.useStandardOutput();
+  } else {
+    status_ = file_.create(target.name);
+  }
+  buffer_->reserve(kBufferSize);
   std::string head;
   appendDocumentHead(id, &head);
-  std::memcpy(buffer_.get(), head.data(), head.size());
+  std::memcpy(buffer_->data(), head.data(), head.size());
   used_ = head.size();
 }
 
 CommentXmlWriter::~CommentXmlWriter() = default;  // file_ discards what is not finished
 
 char* CommentXmlWriter::room(size_t n) {
-  if (capacity_ - used_ < n) {
+  if (buffer_->capacity() - used_ < n) {
     flush();
     // Only a record with fields longer than the format allows asks for
     // more than the buffer holds.
-    if (capacity_ < n) {
-      buffer_ = std::make_unique_for_overwrite<char[]>(n);
-      capacity_ = n;
-    }
+    buffer_->reserve(n);
   }
-  return buffer_.get() + used_;
+  return buffer_->data() + used_;
 }
 
 void CommentXmlWriter::done(const char* end) {
-  used_ = static_cast<size_t>(end - buffer_.get());
+  used_ = static_cast<size_t>(end - buffer_->data());
 }
 
 void CommentXmlWriter::writeChat(const CacheRecord& record) {
-  if (!started_ || finished_) return;
+  if (finished_) return;
   struct BufferSink {
     CommentXmlWriter* writer;
     char* room(size_t n) { return writer->room(n); }
@@ -201,29 +197,23 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
 }
 
 void CommentXmlWriter::flush() {
-  if (error_.empty() && used_ > 0) {
-    std::string reason;
-    if (!file_.write(buffer_.get(), used_, &reason)) {
-      error_ = "write failed: " + reason;
-    }
-  }
+  if (status_.ok() && used_ > 0) status_ = file_.write(buffer_->data(), used_);
   used_ = 0;  // after a failure later pieces are dropped
 }
 
-bool CommentXmlWriter::finish() {
-  if (started_ && !finished_) {
+const Status& CommentXmlWriter::finish() {
+  if (!finished_) {
     finished_ = true;
     std::memcpy(room(kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
     used_ += kDocumentFoot.size();
     flush();
-    std::string reason;
-    if (!error_.empty()) {
+    if (!status_.ok()) {
       file_.discard();
-    } else if (!file_.commit(&reason)) {
-      error_ = "cannot replace: " + reason;
+    } else {
+      status_ = file_.commit();
     }
   }
-  return error_.empty();
+  return status_;
 }
 
 }  // namespace ordil

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/buffer.h"
+#include "base/status.h"
 #include "cache/cache_record.h"
 #include "platform/file_name.h"
 #include "platform/output_file.h"
@@ -58,41 +60,44 @@ bool replaceFirstAshx(String* path) {
 // of the name, so it never matches inside a multi-byte character.
 std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
 
+// Where a document goes: a file by its platform name, or standard output.
+struct OutputTarget {
+  platform::NativeFileName name;
+  bool standardOutput = false;
+};
+
 // Writes one comment XML document, which replaces the output file whole or
-// not at all (platform::OutputFile). Construction derives the output name,
-// prepares the file and writes the head; writeChat appends chat elements
-// numbered from 1; finish() writes the foot and puts the document in place.
-// Destruction without finish() abandons the document and leaves the output
-// file as it was: that is how a run that fails part-way (out of memory)
-// ends. File failures never throw: the first one is kept in error(), and
-// everything after it is dropped. Only allocation failures throw
-// (std::bad_alloc).
+// not at all (platform::OutputFile). Construction prepares the output and
+// writes the head; writeChat appends chat elements numbered from 1;
+// finish() writes the foot and puts the document in place. Destruction
+// without finish() abandons the document and leaves the output file as it
+// was: that is how a run that fails part-way (out of memory) ends. File
+// failures never throw: the first one is kept in status(), and everything
+// after it is dropped. Only allocation failures throw (std::bad_alloc).
 class CommentXmlWriter {
  public:
-  CommentXmlWriter(const std::string& inputPath, int32_t id);
+  // buffer, when given, is the memory output is collected in, kept by the
+  // caller for the next document; it must outlive the writer.
+  CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer = nullptr);
   ~CommentXmlWriter();
 
   CommentXmlWriter(const CommentXmlWriter&) = delete;
   CommentXmlWriter& operator=(const CommentXmlWriter&) = delete;
 
-  // False only when the input path holds no "ashx": nothing was created.
-  bool started() const { return started_; }
-
-  // Appends the record's chat element. Does nothing when not started.
+  // Appends the record's chat element.
   void writeChat(const CacheRecord& record);
 
-  // Writes the foot and, when every byte was written, puts the document in
-  // place; after a failure the output file stays as it was. Returns true
-  // when the whole document is in place. Later calls do nothing and return
-  // the same.
-  bool finish();
+  // The chat elements written so far.
+  uint32_t chats() const { return nextNumber_ - 1; }
 
-  // The output name, for messages; empty when not started.
-  const std::string& outputName() const { return displayName_; }
+  // Writes the foot and, when every byte was written, puts the document in
+  // place; after a failure the output file stays as it was. Returns ok when
+  // the whole document is in place. Later calls return the same.
+  const Status& finish();
 
   // The first failure ("cannot create: ...", "write failed: ...",
-  // "cannot replace: ..."); empty while there is none.
-  const std::string& error() const { return error_; }
+  // "cannot replace: ..."); ok while there is none.
+  const Status& status() const { return status_; }
 
  private:
   // Chat elements are written straight into the buffer: room(n) gives at
@@ -102,13 +107,11 @@ class CommentXmlWriter {
   void done(const char* end);
   void flush();
 
-  bool started_ = false;
   bool finished_ = false;
   uint32_t nextNumber_ = 1;
-  std::string displayName_;
-  std::string error_;
-  std::unique_ptr<char[]> buffer_;  // pending bytes, written out in large blocks
-  size_t capacity_ = 0;
+  Status status_;
+  Buffer ownBuffer_;  // used when the caller gives none
+  Buffer* buffer_;    // pending bytes, written out in large blocks
   size_t used_ = 0;
   platform::OutputFile file_;
 };

@@ -1,0 +1,65 @@
+// Reading the records of a cache file from a byte source a window at a
+// time, so that memory does not grow with the file.
+#ifndef ORDIL_CACHE_RECORD_READER_H_
+#define ORDIL_CACHE_RECORD_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/buffer.h"
+#include "base/byte_source.h"
+#include "base/status.h"
+#include "cache/cache_record.h"
+
+namespace ordil {
+
+// How much of a file is read at once.
+inline constexpr size_t kReadWindowSize = size_t{1} << 20;
+
+// Reads the records of a cache file of a known size from a source: a
+// window of the file at a time into *window (a record longer than the
+// window widens it). The records, offsets and failures are those of
+// walking the whole file at once. Reads no more than size bytes; a source
+// that ends early or fails ends the walk after the bytes it gave.
+//
+//   RecordReader reader(&source, size, &buffer);
+//   while (reader.next(&record)) use(record);
+//   if (!reader.readStatus().ok()) ...     // the file could not be read whole
+//   if (!reader.decodeStatus().ok()) ...   // a record could not be decoded
+class RecordReader {
+ public:
+  // window is the memory to read into, which may be kept for the next file;
+  // it must outlive the reader. windowSize is for tests.
+  RecordReader(ByteSource* source, uint64_t size, Buffer* window,
+               size_t windowSize = kReadWindowSize);
+
+  // Decodes the next record into *record; its views point into the window
+  // and are valid until the next call. Returns false at the end of the
+  // file, after a short read, or at a record that cannot be decoded.
+  // Throws std::bad_alloc when the window cannot be widened.
+  bool next(CacheRecord* record);
+
+  // Ok, or (kind kIo) "read N of M bytes: reason" when the source gave
+  // fewer bytes than the size.
+  const Status& readStatus() const { return readStatus_; }
+
+  // Ok, or why the record at its offset could not be decoded.
+  const Status& decodeStatus() const { return walker_.status(); }
+
+ private:
+  // Feeds the walker the bytes it has not walked and more of the file.
+  void refill();
+
+  ByteSource* source_;
+  uint64_t size_;
+  uint64_t left_;  // bytes of the file not read yet
+  Buffer* window_;
+  size_t windowSize_;
+  bool ended_ = false;  // the last window has been fed
+  RecordWalker walker_;
+  Status readStatus_;
+};
+
+}  // namespace ordil
+
+#endif  // ORDIL_CACHE_RECORD_READER_H_
