@@ -203,12 +203,20 @@ TEST_F(EndToEnd, InputOf4GiBIsRefusedUnread) {
   EXPECT_EQ(readFile(dir_.file("huge.xml")), expectedHead("0") + "</packet>");
 }
 
-TEST_F(EndToEnd, InputThatIsAFolderIsReported) {
+TEST_F(EndToEnd, FolderGivenToTheSingleModeIsPointedToBatch) {
+  // A folder named like a cache file still gets the head-and-foot document.
   fs::create_directory(dir_.file("d.ashx"));
-  const Outcome r = ordil({dir_.file("d.ashx")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ordil: " + dir_.file("d.ashx") + ": cannot open: Is a directory\n");
+  const Outcome named = ordil({dir_.file("d.ashx")});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.err, "ordil: " + dir_.file("d.ashx") + ": cannot open: Is a directory; ordil --batch " +
+                           dir_.file("d.ashx") + " converts the cache files in it\n");
   EXPECT_EQ(readFile(dir_.file("d.xml")), expectedHead("0") + "</packet>");
+
+  fs::create_directory(dir_.file("caches"));
+  const Outcome plain = ordil({dir_.file("caches")});
+  EXPECT_EQ(plain.status, 2);
+  EXPECT_EQ(plain.err, "ordil: " + dir_.file("caches") + ": is a folder; ordil --batch " +
+                           dir_.file("caches") + " converts the cache files in it\n");
 }
 
 TEST_F(EndToEnd, InputThatIsNoRegularFileIsReported) {
@@ -243,7 +251,7 @@ TEST_F(EndToEnd, InputUnderAFileIsReported) {
 TEST_F(EndToEnd, UsageErrorsExitTwoAndTouchNothing) {
   const Outcome none = ordil({});
   EXPECT_EQ(none.status, 2);
-  EXPECT_EQ(none.err, "usage: ordil [--] CACHE_FILE [VIDEO_ID]\n");
+  EXPECT_EQ(none.err, testing::kUsageText);
 
   const std::string upper = write("678.ASHX", tools::buildCacheFile({{"", "x", 0, "u"}}));
   const Outcome noAshx = ordil({upper});
@@ -311,6 +319,199 @@ TEST_F(EndToEnd, DecodedNulEndsThePath) {
   const Outcome r = ordil({"a%00b.ashx"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "ordil: a: no \"ashx\" in the path; nothing converted\n");
+}
+
+// --- The batch mode --------------------------------------------------------
+
+class Batch : public EndToEnd {
+ protected:
+  // A cache file of one comment whose text names the file.
+  std::string cache(const std::string& name) {
+    fs::create_directories((dir_.path() / name).parent_path());
+    return write(name, tools::buildCacheFile({{"", name, 10, "u"}}));
+  }
+  std::string documentFor(const std::string& text, const std::string& id) const {
+    return expectedHead(id) + chat(1, "u", 1, "184", text) + "</packet>";
+  }
+  std::string read(const std::string& name) const { return readFile(dir_.file(name)); }
+  // A name found inside a folder, as the batch prints it (with the
+  // platform's own separators).
+  std::string found(const std::string& relative) const {
+    return (dir_.path() / fs::path(relative).make_preferred()).string();
+  }
+};
+
+TEST_F(Batch, ConvertsNamedFilesAndFoldersBesideTheirInputs) {
+  cache("tree/678.ashx");
+  cache("tree/sub/9.ashx");
+  cache("tree/sm9.ashx");
+  cache("tree/-1.ashx");
+  cache("tree/ashx/1.ashx");  // beside it: ashx/1.xml
+  write("tree/notes.txt", "not a cache file");
+  cache("elsewhere/5.ashx");
+  fs::create_directory(dir_.file("tree/empty"));
+  const std::string named = cache("named/42.ashx");
+  if (!platform::kWideFileNames) {
+    fs::create_directory_symlink(dir_.file("elsewhere"), dir_.file("tree/link"));
+  }
+  const Outcome r = ordil({"--batch", dir_.file("tree"), named});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read("tree/678.xml"), documentFor("tree/678.ashx", "678"));
+  EXPECT_EQ(read("tree/sub/9.xml"), documentFor("tree/sub/9.ashx", "9"));
+  EXPECT_EQ(read("tree/sm9.xml"), documentFor("tree/sm9.ashx", "0"));
+  EXPECT_EQ(read("tree/-1.xml"), documentFor("tree/-1.ashx", "4294967295"));
+  EXPECT_EQ(read("tree/ashx/1.xml"), documentFor("tree/ashx/1.ashx", "1"));
+  EXPECT_EQ(read("named/42.xml"), documentFor("named/42.ashx", "42"));
+  EXPECT_FALSE(fs::exists(dir_.file("elsewhere/5.xml")));  // the link is not followed
+  EXPECT_FALSE(fs::exists(dir_.file("tree/xml")));
+  EXPECT_EQ(read("tree/notes.txt"), "not a cache file");
+}
+
+TEST_F(Batch, ProblemsAreReportedAndTheRestConverted) {
+  cache("a/1.ashx");
+  std::string cut = tools::buildCacheFile({{"", "one", 10, "a"}});
+  const size_t second = cut.size();
+  tools::appendRecord({"", "two", 20, "b"}, &cut);
+  cut.pop_back();
+  write("a/2.ashx", cut);
+  cache("a/3.ashx");
+  const std::string plain = write("plain.txt", "x");
+  const Outcome r = ordil({"--batch", dir_.file("missing"), dir_.file("a"), plain});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "ordil: " + dir_.file("missing") + ": No such file or directory\n" +
+                       "ordil: " + plain + ": no \"ashx\" in the file's name; not converted\n" +
+                       "ordil: " + found("a/2.ashx") +
+                       ": record at byte " + std::to_string(second) +
+                       ": user id runs past the end of the data\n" + kFailureLine);
+  EXPECT_EQ(read("a/1.xml"), documentFor("a/1.ashx", "1"));
+  EXPECT_EQ(read("a/3.xml"), documentFor("a/3.ashx", "3"));
+  EXPECT_EQ(read("a/2.xml"), expectedHead("2") + chat(1, "a", 1, "184", "one") + "</packet>");
+
+  // Without the usage problems, the incomplete file decides.
+  EXPECT_EQ(ordil({"--batch", dir_.file("a")}).status, 1);
+  // A folder without cache files is no problem.
+  fs::create_directory(dir_.file("none"));
+  const Outcome empty = ordil({"--batch", dir_.file("none")});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.err, "");
+}
+
+TEST_F(Batch, EveryNumberOfJobsGivesTheSameResults) {
+  std::vector<tools::Comment> many = tools::randomRecords(3, 400, tools::RandomMix::kRealistic);
+  fs::create_directory(dir_.file("jobs"));
+  for (int i = 0; i < 40; ++i) {
+    write("jobs/" + std::to_string(i) + ".ashx",
+          tools::buildCacheFile({many.begin() + i * 10, many.begin() + i * 10 + 10}));
+  }
+  write("jobs/bad.ashx", "12345678" + bytes("\x00\x85"));  // undecodable
+  struct Run {
+    Outcome outcome;
+    std::vector<std::string> documents;
+  };
+  const auto run = [&](const std::string& jobs) {
+    Run result{ordil({"--batch", "-j", jobs, "-v", dir_.file("jobs")}), {}};
+    for (int i = 0; i < 40; ++i) result.documents.push_back(read("jobs/" + std::to_string(i) + ".xml"));
+    result.documents.push_back(read("jobs/bad.xml"));
+    return result;
+  };
+  const Run one = run("1");
+  const Run four = run("4");
+  EXPECT_EQ(one.outcome.status, 1);
+  EXPECT_EQ(four.outcome.status, one.outcome.status);
+  EXPECT_EQ(four.outcome.err, one.outcome.err);
+  EXPECT_EQ(four.outcome.out, one.outcome.out);  // verbose lines, in the order of the list
+  EXPECT_TRUE(four.documents == one.documents);
+  EXPECT_EQ(one.outcome.out.substr(0, one.outcome.out.find('\n')),
+            found("jobs/0.ashx") + ": 10 comments");
+  EXPECT_NE(one.outcome.out.find(found("jobs/bad.ashx") + ": incomplete, 0 comments\n"),
+            std::string::npos);
+}
+
+TEST_F(Batch, UpdateConvertsOnlyWhatIsMissingOrOlder) {
+  cache("u/1.ashx");
+  cache("u/2.ashx");
+  cache("u/3.ashx");
+  ASSERT_EQ(ordil({"--batch", dir_.file("u")}).status, 0);
+  // As after an interruption: one document missing, one cache newer than
+  // its document, one document up to date (and marked, to see it is kept).
+  fs::remove(dir_.file("u/1.xml"));
+  const auto now = fs::last_write_time(dir_.file("u/2.xml"));
+  fs::last_write_time(dir_.file("u/2.ashx"), now + std::chrono::hours(1));
+  write("u/3.xml", "kept");
+  fs::last_write_time(dir_.file("u/3.xml"), now + std::chrono::hours(2));
+  const Outcome r = ordil({"--batch", "--update", "--verbose", dir_.file("u")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, found("u/1.ashx") + ": 1 comments\n" + found("u/2.ashx") + ": 1 comments\n" +
+                       found("u/3.ashx") + ": up to date\n");
+  EXPECT_EQ(read("u/1.xml"), documentFor("u/1.ashx", "1"));
+  EXPECT_EQ(read("u/3.xml"), "kept");
+}
+
+TEST_F(Batch, ProgressLineIsDrawnOnATerminalAndErased) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no pseudo-terminals here";
+  for (int i = 0; i < 3; ++i) cache("p/" + std::to_string(i) + ".ashx");
+  testing::ProcessOptions terminal;
+  terminal.stderrTerminal = true;
+  const testing::ProcessResult r =
+      testing::runProcess({ordilExe(), "--batch", "-j", "1", dir_.file("p")}, terminal);
+  EXPECT_EQ(r.status, 0);
+  // Drawn at least at the first file, then erased with spaces at the end.
+  const std::string first = "\rordil: 1 of 3 files, 0 incomplete";
+  EXPECT_EQ(r.err.substr(0, first.size()), first) << r.err;
+  const std::string erase = "\r" + std::string(first.size() - 1, ' ') + "\r";
+  EXPECT_EQ(r.err.substr(r.err.size() - erase.size()), erase) << r.err;
+
+  // Not a terminal: no progress at all.
+  EXPECT_EQ(ordil({"--batch", dir_.file("p")}).err, "");
+}
+
+TEST_F(Batch, UsageErrorsExitTwo) {
+  const struct {
+    std::vector<std::string> args;
+    std::string problem;
+  } cases[] = {
+      {{"--batch"}, "--batch needs a PATH"},
+      {{"--batch", "-j", "0", "x"}, "jobs must be a whole number of at least 1: 0"},
+      {{"--batch", "--jobs=two", "x"}, "jobs must be a whole number of at least 1: two"},
+      {{"--batch", "-j"}, "-j needs a number"},
+      {{"--batch", "--fast", "x"}, "unknown option --fast"},
+      {{"-o", "out.xml", "--batch", "x"}, "--output does not go with --batch"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = ordil(c.args);
+    EXPECT_EQ(r.status, 2) << c.problem;
+    EXPECT_EQ(r.err, "ordil: " + c.problem + "\n" + std::string(testing::kUsageText));
+  }
+}
+
+TEST_F(Batch, JapaneseNamesConvertWhateverTheCodePage) {
+  // On Windows the folder is walked by wide names, so names that the ANSI
+  // code page cannot hold still convert.
+  const fs::path folder = dir_.path() / "jp";
+  fs::create_directory(folder);
+  writeFile(folder / fs::path(u"\u3042\u3044.ashx"), tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const Outcome r = ordil({"--batch", dir_.file("jp")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(folder / fs::path(u"\u3042\u3044.xml")),
+            expectedHead("0") + chat(1, "u", 0, "184", "x") + "</packet>");
+}
+
+TEST_F(EndToEnd, OutputOptionWritesTheDocumentElsewhere) {
+  const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const std::string expected = expectedHead("7") + chat(1, "u", 0, "184", "x") + "</packet>";
+  EXPECT_EQ(ordil({"-o", dir_.file("other.xml"), input, "7"}).status, 0);
+  EXPECT_EQ(readFile(dir_.file("other.xml")), expected);
+  EXPECT_FALSE(fs::exists(dir_.file("1.xml")));
+  EXPECT_EQ(ordil({"--output=" + dir_.file("third.xml"), input, "7"}).status, 0);
+  EXPECT_EQ(readFile(dir_.file("third.xml")), expected);
+
+  // To standard output, and nothing else there.
+  const Outcome r = ordil({"-o", "-", input, "7"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, consoleText(expected));
+  EXPECT_FALSE(fs::exists(dir_.file("1.xml")));
 }
 
 // --- The document appears whole or not at all ---------------------------

@@ -13,9 +13,14 @@ text=$(groff -man -Tutf8 -ww "$manual" | sed 's/.\x08//g')
 section() { printf '%s\n' "$text" | awk -v s="$1" '/^[A-Z]/ { on = ($0 == s) } on'; }
 
 help=$("$ordil" --help)
-usage=$(printf '%s\n' "$help" | head -1)
-[ "$usage" = "usage: ordil [--] CACHE_FILE [VIDEO_ID]" ] || fail "usage line: $usage"
-section SYNOPSIS | grep -qF "ordil [--] CACHE_FILE [VIDEO_ID]" || fail "synopsis differs from: $usage"
+single=$(printf '%s\n' "$help" | sed -n 1p | sed 's/^usage: *//')
+batch=$(printf '%s\n' "$help" | sed -n 2p | sed 's/^ *//')
+[ "$single" = "ordil [-o OUTPUT] [--] CACHE_FILE [VIDEO_ID]" ] || fail "usage line: $single"
+[ "$batch" = "ordil --batch [-j N] [-u] [-v] [--] PATH..." ] || fail "batch usage line: $batch"
+synopsis=$(section SYNOPSIS | sed 's/^ *//; s/  */ /g')
+for usage in "$single" "$batch"; do
+  printf '%s\n' "$synopsis" | grep -qxF "$usage" || fail "synopsis lacks: $usage"
+done
 
 help_options=$(printf '%s\n' "$help" | grep -oE '^  (-[a-z-]*)(, -[a-z-]*)?' | grep -oE -- '-[a-z-]*' | sort -u)
 manual_options=$(section OPTIONS | grep -oE '^       -[a-z-]*(, -[a-z-]*)?' | grep -oE -- '-[a-z-]*' | sort -u)

@@ -15,6 +15,8 @@ struct ProcessOptions {
   std::string stdoutPath;
   // Standard output is a pipe whose reading end is closed (POSIX).
   bool stdoutClosedPipe = false;
+  // Standard error is a pseudo-terminal, read into the result (POSIX).
+  bool stderrTerminal = false;
   // Limit on the child's address space in bytes (POSIX), 0 for none.
   uint64_t addressSpaceLimit = 0;
   // Limit on the size of any file the child writes (POSIX), 0 for none; a

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/process.h"
 
@@ -35,6 +36,9 @@ std::string captureName(const char* what) {
 
 struct Process::State {
   pid_t pid = -1;
+  int terminal = -1;      // the pseudo-terminal's master side, when asked for
+  std::thread terminalReader;
+  std::string terminalOutput;
   bool done = false;
   bool stdoutCaptured = false;
   std::string stdoutPath, stderrPath;
@@ -52,6 +56,12 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
 
   int closedPipe[2] = {-1, -1};
   if (options.stdoutClosedPipe && ::pipe(closedPipe) != 0) return;
+  std::string terminalName;
+  if (options.stderrTerminal) {
+    s.terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (s.terminal < 0 || ::grantpt(s.terminal) != 0 || ::unlockpt(s.terminal) != 0) return;
+    terminalName = ::ptsname(s.terminal);
+  }
   const pid_t pid = ::fork();
   if (pid < 0) return;
   if (pid == 0) {
@@ -61,7 +71,9 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
                         ? closedPipe[1]
                         : ::open(s.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (options.stdoutClosedPipe) ::close(closedPipe[0]);
-    const int err = ::open(s.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = options.stderrTerminal
+                        ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
+                        : ::open(s.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out, 1);
@@ -84,6 +96,16 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     ::close(closedPipe[1]);
   }
   s.pid = pid;
+  if (s.terminal >= 0) {
+    // Read while the child runs, so that it never waits on a full terminal;
+    // the reads end (EIO) once the child's side is closed.
+    s.terminalReader = std::thread([&s] {
+      char chunk[4096];
+      for (ssize_t n; (n = ::read(s.terminal, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR);) {
+        if (n > 0) s.terminalOutput.append(chunk, static_cast<size_t>(n));
+      }
+    });
+  }
 }
 
 Process::~Process() {
@@ -114,7 +136,14 @@ ProcessResult Process::wait() {
     result.out = readAll(s.stdoutPath);
     std::remove(s.stdoutPath.c_str());
   }
-  result.err = readAll(s.stderrPath);
+  if (s.terminal >= 0) {
+    if (s.terminalReader.joinable()) s.terminalReader.join();
+    ::close(s.terminal);
+    s.terminal = -1;
+    result.err = std::move(s.terminalOutput);
+  } else {
+    result.err = readAll(s.stderrPath);
+  }
   std::remove(s.stderrPath.c_str());
   return result;
 }

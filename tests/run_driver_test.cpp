@@ -126,7 +126,7 @@ TEST(RunDriver, CompleteRunPresentsNothing) {
 
 TEST(RunDriver, OptionsAndUsage) {
   EXPECT_EQ(run({}).status, kExitUsage);
-  EXPECT_EQ(run({}).err, "usage: ordil [--] CACHE_FILE [VIDEO_ID]\n");
+  EXPECT_EQ(run({}).err, testing::kUsageText);
   EXPECT_EQ(run({"--"}).status, kExitUsage);
   for (const char* help : {"-h", "--help"}) {
     const InProcessRun r = run({help});

@@ -59,6 +59,11 @@ inline bool isForbiddenInXml(char32_t c) {
   return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
 }
 
+// What ordil prints for a command line it cannot use.
+inline constexpr std::string_view kUsageText =
+    "usage: ordil [-o OUTPUT] [--] CACHE_FILE [VIDEO_ID]\n"
+    "       ordil --batch [-j N] [-u] [-v] [--] PATH...\n";
+
 // The head the writer produces for an id, as it must appear on disk.
 inline std::string expectedHead(std::string_view idText) {
   std::string head =
