@@ -146,7 +146,8 @@ Status OutputFile::create(const NativeFileName& name) {
     if (exists) {
       // Keep the replaced file's owner where we may, then its permissions
       // (a change of owner clears the set-id bits).
-      if (::fchown(f, st.st_uid, st.st_gid) != 0) {
+      if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+          ::fchown(f, st.st_uid, st.st_gid) != 0) {
         // Not permitted: the file stays ours.
       }
       ::fchmod(f, st.st_mode & 07777);
