@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -23,15 +25,6 @@ namespace fs = std::filesystem;
 
 static_assert(kMaxJobs <= platform::kMaxPendingFiles, "every job's document must be removable");
 
-// One cache file to convert.
-struct Item {
-  fs::path input;
-  fs::path output;
-  std::string inputPath;   // as messages name them
-  std::string outputPath;
-  int32_t id = 0;
-};
-
 platform::NativeFileName nativeName(const fs::path& path) {
   const auto& native = path.native();
   return platform::NativeFileName(native.begin(), native.end());
@@ -43,18 +36,51 @@ fs::path pathOf(const platform::NativeFileName& name) {
 
 std::string display(const fs::path& path) { return platform::displayFileName(nativeName(path)); }
 
-// The item for a cache file, or none when its own name holds no "ashx".
-std::optional<Item> itemFor(const fs::path& input) {
+// One cache file of the list, kept small so that a list of a hundred
+// thousand files costs a few megabytes: its folder's number and its own
+// name, or (for a file named on the command line) the number of that name.
+// The rest is derived when it is converted.
+struct Item {
+  static constexpr uint32_t kFound = UINT32_MAX;
+  uint32_t folder = 0;
+  uint32_t named = kFound;
+  platform::NativeFileName name;  // the file's own name, when found in a folder
+};
+
+// The folders the files were found in and the names given on the command
+// line, which the items refer to.
+struct Places {
+  std::vector<fs::path> folders;
+  std::vector<std::string> named;
+
+  fs::path input(const Item& item) const {
+    return item.named == Item::kFound ? folders[item.folder] / pathOf(item.name)
+                                      : pathOf(platform::nativeFileName(named[item.named]));
+  }
+};
+
+// Whether the file's own name holds "ashx".
+bool isCacheName(const fs::path& input) {
   platform::NativeFileName name = nativeName(input.filename());
-  if (!replaceFirstAshx(&name)) return std::nullopt;
-  Item item;
-  item.input = input;
-  item.output = input.parent_path() / pathOf(name);
-  item.inputPath = display(input);
-  item.outputPath = display(item.output);
+  return replaceFirstAshx(&name);
+}
+
+// The conversion of a cache file of the list: the document beside it, the
+// first "ashx" of its own name becoming "xml", the id read from the name's
+// part before its first ".".
+Conversion conversionFor(const Item& item, const Places& places) {
+  const fs::path input = places.input(item);
+  platform::NativeFileName name = nativeName(input.filename());
+  replaceFirstAshx(&name);
+  const fs::path output = input.parent_path() / pathOf(name);
+  Conversion c;
+  c.inputPath = item.named == Item::kFound ? display(input) : places.named[item.named];
+  c.inputName = nativeName(input);
+  c.output.name = nativeName(output);
+  c.outputPath = display(output);
   const std::string ownName = display(input.filename());
-  item.id = parseVideoId(std::string_view(ownName).substr(0, ownName.find('.')));
-  return item;
+  c.id = parseVideoId(std::string_view(ownName).substr(0, ownName.find('.')));
+  return c;
 }
 
 // What the list of files is made from, and the problems met making it.
@@ -72,16 +98,18 @@ class Lister {
       addFolder(path);
       return;
     }
-    std::optional<Item> item = itemFor(path);
-    if (!item) {
+    if (!isCacheName(path)) {
       problem(narrowPath, Status::usage("no \"ashx\" in the file's name; not converted"));
       return;
     }
-    item->inputPath = narrowPath;
-    items.push_back(std::move(*item));
+    Item item;
+    item.named = static_cast<uint32_t>(places.named.size());
+    places.named.push_back(narrowPath);
+    items.push_back(std::move(item));
   }
 
   std::vector<Item> items;
+  Places places;
   std::vector<Problem> problems;
 
  private:
@@ -105,6 +133,7 @@ class Lister {
               [](const fs::directory_entry& a, const fs::directory_entry& b) {
                 return a.path().filename().native() < b.path().filename().native();
               });
+    uint32_t number = Item::kFound;  // this folder's, once a file is found in it
     for (const fs::directory_entry& entry : entries) {
       std::error_code ignored;
       if (entry.is_symlink(ignored)) {
@@ -113,24 +142,33 @@ class Lister {
         addFolder(entry.path());
         continue;
       }
-      if (!entry.is_regular_file(ignored)) continue;
-      if (std::optional<Item> item = itemFor(entry.path())) items.push_back(std::move(*item));
+      if (entry.is_regular_file(ignored) && isCacheName(entry.path())) {
+        if (number == Item::kFound) {
+          number = static_cast<uint32_t>(places.folders.size());
+          places.folders.push_back(folder);
+        }
+        Item item;
+        item.folder = number;
+        item.name = nativeName(entry.path().filename());
+        items.push_back(std::move(item));
+      }
     }
   }
 };
 
 // Whether the document is there and not older than its cache file, as
 // make decides.
-bool upToDate(const Item& item) {
+bool upToDate(const Conversion& c) {
   std::error_code error;
-  const auto document = fs::last_write_time(item.output, error);
+  const auto document = fs::last_write_time(pathOf(c.output.name), error);
   if (error) return false;
-  const auto cache = fs::last_write_time(item.input, error);
+  const auto cache = fs::last_write_time(pathOf(*c.inputName), error);
   return !error && document >= cache;
 }
 
 // What became of one file.
 struct Result {
+  std::string inputPath;  // as messages name it
   Outcome outcome;
   bool skipped = false;  // up to date (--update)
 };
@@ -140,10 +178,8 @@ struct Result {
 // that lines are whole and never interleaved.
 class Reporter {
  public:
-  Reporter(const std::vector<Item>& items, const BatchOptions& options,
-           const RunContext& context)
-      : items_(items),
-        results_(items.size()),
+  Reporter(size_t files, const BatchOptions& options, const RunContext& context)
+      : files_(files),
         options_(options),
         context_(context),
         progress_(platform::standardErrorIsTerminal()) {}
@@ -151,11 +187,12 @@ class Reporter {
   void finished(size_t index, Result result) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!result.outcome.complete()) ++incomplete_;
-    results_[index] = std::move(result);
+    waiting_.emplace(index, std::move(result));
     ++done_;
-    while (printed_ < results_.size() && results_[printed_]) {
-      print(items_[printed_], *results_[printed_]);
-      results_[printed_].reset();
+    // Only the results that finished before one listed ahead of them wait.
+    for (auto next = waiting_.begin(); next != waiting_.end() && next->first == printed_;
+         next = waiting_.erase(next)) {
+      print(next->second);
       ++printed_;
     }
     drawProgress(false);
@@ -171,7 +208,7 @@ class Reporter {
   bool undecodable() const { return undecodable_; }
 
  private:
-  void print(const Item& item, const Result& result) {
+  void print(const Result& result) {
     const Outcome& outcome = result.outcome;
     if (outcome.undecodable) undecodable_ = true;
     std::string err;
@@ -183,7 +220,7 @@ class Reporter {
       *context_.err << err << std::flush;
     }
     if (options_.verbose) {
-      std::string line = item.inputPath + ": ";
+      std::string line = result.inputPath + ": ";
       if (result.skipped) {
         line += "up to date";
       } else {
@@ -200,7 +237,7 @@ class Reporter {
     if (!force && shown_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
     lastDrawn_ = now;
     std::string line = "ordil: " + std::to_string(done_) + " of " +
-                       std::to_string(results_.size()) + " files, " +
+                       std::to_string(files_) + " files, " +
                        std::to_string(incomplete_) + " incomplete";
     std::string text = "\r" + line;
     if (line.size() < shownLength_) text.append(shownLength_ - line.size(), ' ');
@@ -216,8 +253,8 @@ class Reporter {
     shownLength_ = 0;
   }
 
-  const std::vector<Item>& items_;
-  std::vector<std::optional<Result>> results_;
+  const size_t files_;
+  std::map<size_t, Result> waiting_;  // finished, not printed yet
   const BatchOptions& options_;
   const RunContext& context_;
   const bool progress_;
@@ -244,22 +281,17 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   }
   const std::vector<Item>& items = lister.items;
 
-  Reporter reporter(items, options, context);
+  Reporter reporter(items.size(), options, context);
   std::atomic<size_t> next{0};
   const auto work = [&] {
     Converter converter;
     for (size_t i; (i = next.fetch_add(1)) < items.size();) {
-      const Item& item = items[i];
+      const Conversion conversion = conversionFor(items[i], lister.places);
       Result result;
-      if (options.update && upToDate(item)) {
+      result.inputPath = conversion.inputPath;
+      if (options.update && upToDate(conversion)) {
         result.skipped = true;
       } else {
-        Conversion conversion;
-        conversion.inputPath = item.inputPath;
-        conversion.inputName = nativeName(item.input);
-        conversion.output.name = nativeName(item.output);
-        conversion.outputPath = item.outputPath;
-        conversion.id = item.id;
         result.outcome = converter.convert(conversion);
       }
       reporter.finished(i, std::move(result));
@@ -268,7 +300,13 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
   jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));
   std::vector<std::thread> threads;
-  for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(work);
+  for (unsigned j = 1; j < jobs; ++j) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the jobs started share the list
+    }
+  }
   work();  // this thread is a job too
   for (std::thread& t : threads) t.join();
   reporter.end();
