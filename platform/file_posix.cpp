@@ -209,9 +209,7 @@ Status OutputFile::commit() {
     discard();
     return Status::io("cannot replace: " + systemReason(error));
   }
-  forgetPendingFile(pendingTicket_);
-  pendingTicket_ = -1;
-  temporary_.clear();
+  forgetTemporary();
   return Status();
 }
 
@@ -220,9 +218,7 @@ void OutputFile::discard() {
   handle_ = -1;
   standardOutput_ = false;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  forgetPendingFile(pendingTicket_);
-  pendingTicket_ = -1;
-  temporary_.clear();
+  forgetTemporary();
 }
 
 }  // namespace ordil::platform

@@ -261,9 +261,7 @@ Status OutputFile::commit() {
     discard();
     return Status::io("cannot replace: " + systemReason(error));
   }
-  forgetPendingFile(pendingTicket_);
-  pendingTicket_ = -1;
-  temporary_.clear();
+  forgetTemporary();
   return Status();
 }
 
@@ -272,9 +270,7 @@ void OutputFile::discard() {
   handle_ = -1;
   standardOutput_ = false;
   if (!temporary_.empty()) DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
-  forgetPendingFile(pendingTicket_);
-  pendingTicket_ = -1;
-  temporary_.clear();
+  forgetTemporary();
 }
 
 }  // namespace ordil::platform

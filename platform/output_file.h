@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "platform/file_name.h"
+#include "platform/interrupt.h"
 
 namespace ordil::platform {
 
@@ -59,6 +60,13 @@ class OutputFile {
   void discard();
 
  private:
+  // Forgets the hidden file once it has been renamed or removed.
+  void forgetTemporary() {
+    forgetPendingFile(pendingTicket_);
+    pendingTicket_ = -1;
+    temporary_.clear();
+  }
+
   intptr_t handle_ = -1;
   NativeFileName destination_;  // the file replaced, links resolved
   NativeFileName temporary_;    // empty when writing in place

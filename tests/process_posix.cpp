@@ -12,27 +12,10 @@
 #include <iterator>
 #include <thread>
 
+#include "tests/capture_files.h"
 #include "tests/process.h"
 
 namespace ordil::testing {
-
-namespace {
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A file name of our own in the temporary folder.
-std::string captureName(const char* what) {
-  static int counter = 0;
-  return (std::filesystem::temp_directory_path() /
-          ("ordil-capture-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-           "-" + what))
-      .string();
-}
-
-}  // namespace
 
 struct Process::State {
   pid_t pid = -1;
@@ -134,7 +117,7 @@ ProcessResult Process::wait() {
   }
   if (s.stdoutCaptured) {
     result.out = readAll(s.stdoutPath);
-    std::remove(s.stdoutPath.c_str());
+    removeQuietly(s.stdoutPath);
   }
   if (s.terminal >= 0) {
     if (s.terminalReader.joinable()) s.terminalReader.join();
@@ -144,7 +127,7 @@ ProcessResult Process::wait() {
   } else {
     result.err = readAll(s.stderrPath);
   }
-  std::remove(s.stderrPath.c_str());
+  removeQuietly(s.stderrPath);
   return result;
 }
 

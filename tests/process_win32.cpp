@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/capture_files.h"
 #include "tests/process.h"
 #include "text/encoding.h"
 
@@ -41,26 +42,6 @@ HANDLE openForChild(const std::string& path, bool write) {
                      write ? GENERIC_WRITE : GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A file name of our own in the temporary folder, never used twice: one
-// whose removal is still pending cannot be created again.
-std::string captureName(const char* what) {
-  static int counter = 0;
-  return (std::filesystem::temp_directory_path() /
-          ("ordil-capture-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++counter) + "-" + what))
-      .string();
-}
-
-void removeQuietly(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
 }
 
 }  // namespace
