@@ -97,8 +97,8 @@ std::string openFailure(DWORD error, DWORD attributes) {
 }  // namespace
 
 Status InputFile::open(const std::string& narrowPath) {
-  // The Part's call: the narrow path as it is, for the size; the stream
-  // then opens the wide form of the same path.
+  // The size through the narrow path itself, as the program has always
+  // taken it; the stream then opens the wide form of the same path.
   narrowToWide(narrowPath, &name_);
   const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
