@@ -23,7 +23,7 @@ is_installed() {
 apt_reason() {
   local line
   line=$(grep -E '^(E|Err|W):|Depends:|not installable|Unable to locate' "$1" | grep -v '^W: Target' |
-    head -1 | sed -E 's/^ +//; s/ *\[IP: [^]]*\]//')
+    head -1 | sed -E 's/^ +//; s/ *\[IP: [^]]*\]//; s/\.$//')
   [ -n "$line" ] || line=$(tail -1 "$1")
   printf '%s' "${line:0:200}"
 }
