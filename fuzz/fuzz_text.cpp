@@ -1,6 +1,7 @@
 // The UTF-8/UTF-16 conversions and the XML escaping over arbitrary bytes.
 //   - every conversion result is well-formed;
 //   - well-formed UTF-8 without NUL survives UTF-8 -> UTF-16 -> UTF-8;
+//   - the vector escaping path gives the bytes of the portable one;
 //   - escaped text and attribute values hold no character XML 1.0 forbids
 //     and no raw markup, and read back, unescaped as a parser would, to the
 //     input with its ill-formed and forbidden characters replaced by U+FFFD.
@@ -91,5 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ordil::appendEscapedAttribute(in, &attribute);
   check(parserReading(text, false) == expected);
   check(parserReading(attribute, true) == expected);
+
+  // The vector path and the portable one give the same bytes.
+  std::string portable(ordil::maxEscapedSize(in.size()), '\0');
+  std::string vector(ordil::maxEscapedSize(in.size()), '\0');
+  for (const bool attr : {false, true}) {
+    const auto escape = attr ? static_cast<char* (*)(std::string_view, char*, ordil::EscapePath)>(
+                                   ordil::escapeAttributeTo)
+                             : static_cast<char* (*)(std::string_view, char*, ordil::EscapePath)>(
+                                   ordil::escapeTextTo);
+    const char* p = escape(in, portable.data(), ordil::EscapePath::kPortable);
+    const char* v = escape(in, vector.data(), ordil::EscapePath::kVector);
+    check(std::string_view(portable.data(), static_cast<size_t>(p - portable.data())) ==
+          std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));
+  }
   return 0;
 }

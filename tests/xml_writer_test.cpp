@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -105,21 +106,60 @@ TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
   }
 }
 
+// Escapes with one path into a heap block of exactly the room asked for, so
+// that the sanitizer run sees any byte stored past it.
+std::string escapedBy(EscapePath path, std::string_view in, bool attribute) {
+  const std::unique_ptr<char[]> block(new char[maxEscapedSize(in.size())]);
+  char* end = attribute ? escapeAttributeTo(in, block.get(), path)
+                        : escapeTextTo(in, block.get(), path);
+  return std::string(block.get(), end);
+}
+
+TEST(XmlEscape, VectorPathGivesWhatThePortableOneGives) {
+  if (!hasVectorEscaping()) GTEST_SKIP() << "this build has the portable path only";
+  // Pieces that each path treats on its own: plain ASCII, each kind of
+  // character that needs work, the three-byte characters the vector path
+  // copies 15 bytes at a time and the ones it leaves to the scalar code
+  // (E0, ED, EF leads), two- and four-byte characters, and ill-formed bytes.
+  const std::string_view pieces[] = {
+      "a", "Zz09", " ", "&", "<", ">", "\"", "'", "\t", "\n", "\r", "\x01", "\x7F",
+      "\xE3\x81\x82", "\xE6\xBC\xA2", "\xEE\x80\x80", "\xE1\x80\x80", "\xEC\xBF\xBF",
+      "\xE0\xA4\x85", "\xED\x95\x9C", "\xEF\xBC\x81", "\xEF\xBF\xBE", "\xED\xA0\x80",
+      "\xE0\x80\xAF", "\xC3\xA9", "\xF0\x9F\x98\x80", "\x80", "\xFF", "\xE3\x81", "\xC3"};
+  std::mt19937 rng(14);
+  // Some inputs lean on one piece so that long runs of it meet the others at
+  // every offset around the 16-byte width.
+  for (int i = 0; i < 20000; ++i) {
+    const std::string_view common = pieces[rng() % std::size(pieces)];
+    const size_t length = rng() % 80;
+    std::string s;
+    while (s.size() < length) s += rng() % 4 != 0 ? common : pieces[rng() % std::size(pieces)];
+    for (size_t offset = 0; offset < 17 && offset <= s.size(); offset += 1 + rng() % 4) {
+      const std::string_view in = std::string_view(s).substr(offset);
+      for (const bool attribute : {false, true}) {
+        ASSERT_EQ(escapedBy(EscapePath::kVector, in, attribute),
+                  escapedBy(EscapePath::kPortable, in, attribute))
+            << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "");
+      }
+    }
+  }
+}
+
 TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
   // Escaped into heap blocks of exactly maxEscapedSize bytes, so that the
   // sanitizer run catches any word stored past the end.
   const std::string inputs[] = {"", "a", "ab", "&", "&&&&&&&&&&&&&&&&&", "\r\r\r",
+                                "sixteen plain ch", "sixteen plain chars and more &",
+                                "\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3",
                                 "user-id-of-23-bytes-xyz", "abcdefgh", "abcdefghi", "&&&&&&&&&a",
                                 "&&&&&&&&&ab",
                                 "\xE3\x81\x82", "\xFF\xFF", "12345678\xE3\x81"};
   for (const std::string& in : inputs) {
     SCOPED_TRACE(::testing::PrintToString(in));
     for (const bool attribute : {false, true}) {
-      const size_t room = maxEscapedSize(in.size());
-      const std::unique_ptr<char[]> block(new char[room]);
-      char* end = attribute ? escapeAttributeTo(in, block.get()) : escapeTextTo(in, block.get());
-      ASSERT_LE(static_cast<size_t>(end - block.get()), room);
-      EXPECT_EQ(std::string(block.get(), end), escapeThroughUtf16(in, attribute));
+      for (const EscapePath path : {EscapePath::kPortable, EscapePath::kVector}) {
+        EXPECT_EQ(escapedBy(path, in, attribute), escapeThroughUtf16(in, attribute));
+      }
     }
   }
 }
@@ -134,6 +174,25 @@ TEST(XmlDocument, HeadWritesIdUnsigned) {
     std::string head;
     appendDocumentHead(c.id, &head);
     EXPECT_EQ(head, expectedHead(c.text));
+  }
+}
+
+TEST(XmlDocument, NumbersOfEveryLengthAreWrittenWhole) {
+  std::vector<uint32_t> values = {0, 1, 4294967295u, 4294967290u};
+  for (uint64_t power = 1; power <= 1000000000; power *= 10) {
+    for (const uint64_t v : {power - 1, power, power + 1, 2 * power, 9 * power}) {
+      if (v <= UINT32_MAX) values.push_back(static_cast<uint32_t>(v));
+    }
+  }
+  for (const uint32_t v : values) {
+    SCOPED_TRACE(v);
+    std::string head;
+    appendDocumentHead(static_cast<int32_t>(v), &head);
+    EXPECT_EQ(head, expectedHead(std::to_string(v)));
+    std::string chat;
+    appendChat(v, {"", "x", v, "u"}, &chat);
+    EXPECT_EQ(chat, "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(v) + "\" user_id=\"u\" vpos=\"" +
+                        std::to_string(v / 10) + "\" mail=\"184\">x</chat>\r\n");
   }
 }
 

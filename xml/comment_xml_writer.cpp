@@ -1,6 +1,6 @@
 #include "xml/comment_xml_writer.h"
 
-#include <charconv>
+#include <bit>
 #include <cstring>
 
 #include "xml/xml_escape.h"
@@ -12,10 +12,47 @@ namespace {
 // Output is collected up to this size before it is handed to the file.
 constexpr size_t kFlushThreshold = 1 << 20;
 
+// "00" to "99", for writing two digits at a time.
+constexpr char kDigitPairs[] =
+    "0001020304050607080910111213141516171819"
+    "2021222324252627282930313233343536373839"
+    "4041424344454647484950515253545556575859"
+    "6061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint32_t kPowersOf10[] = {1,      10,      100,      1000,      10000,
+                                    100000, 1000000, 10000000, 100000000, 1000000000};
+
+// The number of decimal digits of value: from its bit length (a bit is
+// log10(2), about 1233/4096, of a digit), corrected by one comparison.
+unsigned decimalLength(uint32_t value) {
+  const unsigned bits = 32 - static_cast<unsigned>(std::countl_zero(value | 1));
+  const unsigned t = (bits * 1233) >> 12;  // at most 9
+  return t + 1 - (value < kPowersOf10[t]) + (value == 0);
+}
+
+// Writes value in decimal, straight into place: two digits at a time from
+// the end.
+char* putDecimal(char* out, uint32_t value) {
+  char* const end = out + decimalLength(value);
+  char* p = end;
+  while (value >= 100) {
+    const uint32_t pair = value % 100;
+    value /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (value >= 10) {
+    std::memcpy(p - 2, kDigitPairs + 2 * value, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
 void appendDecimal(uint32_t value, std::string* out) {
   char digits[10];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out->append(digits, result.ptr);
+  out->append(digits, putDecimal(digits, value));
 }
 
 }  // namespace
@@ -63,10 +100,6 @@ constexpr size_t kMaxChatRequest = kChatFrameRoom + 2 * maxEscapedSize(255) +
 char* put(char* out, std::string_view s) {
   std::memcpy(out, s.data(), s.size());
   return out + s.size();
-}
-
-char* putDecimal(char* out, uint32_t value) {
-  return std::to_chars(out, out + kMaxDecimal, value).ptr;
 }
 
 // Where to end a piece of text that should hold at most max bytes: a place

@@ -7,6 +7,15 @@
 
 #include "text/utf8.h"
 
+// SSE2 is part of every x86-64 processor; other builds (the 32-bit Windows
+// program among them) use the portable word-at-a-time path alone.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ORDIL_ESCAPE_SSE2 1
+#else
+#define ORDIL_ESCAPE_SSE2 0
+#endif
+
 namespace ordil {
 
 namespace {
@@ -131,8 +140,8 @@ char* put(char* out, std::string_view s) {
 // looked at, which the room of 5 bytes per input byte always allows (the
 // last, shorter stretch of a field is read as the word ending at the limit,
 // shifted down, and stored only when 2 or more bytes are left).
-char* copyPlain(const unsigned char** at, const unsigned char* begin,
-                const unsigned char* limit, char* out) {
+[[gnu::always_inline]] inline char* copyPlain(const unsigned char** at, const unsigned char* begin,
+                                              const unsigned char* limit, char* out) {
   const unsigned char* p = *at;
   while (limit - p >= 8) {
     const uint64_t v = load64(p);
@@ -161,6 +170,76 @@ char* copyPlain(const unsigned char** at, const unsigned char* begin,
   return out;
 }
 
+#if ORDIL_ESCAPE_SSE2
+// copyPlain 16 bytes at a time: while at least 16 input bytes are left (so
+// that the whole store fits the room of 5 bytes per input byte), then the
+// word-at-a-time copyPlain for the rest.
+[[gnu::always_inline]] inline char* copyPlainVector(const unsigned char** at,
+                                                    const unsigned char* begin,
+                                                    const unsigned char* limit, char* out) {
+  const unsigned char* p = *at;
+  const __m128i k20 = _mm_set1_epi8(0x20);
+  const __m128i k01 = _mm_set1_epi8(0x01);
+  const __m128i k02 = _mm_set1_epi8(0x02);
+  const __m128i kAmpApos = _mm_set1_epi8(0x27);  // & (26) and ' (27), with bit 0 set
+  const __m128i kLtGt = _mm_set1_epi8(0x3E);     // < (3C) and > (3E), with bit 1 set
+  const __m128i kQuote = _mm_set1_epi8(0x22);
+  while (limit - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    // Signed: the bytes of 0x80 and above are negative, so this marks them
+    // with the controls.
+    const __m128i marked =
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, k20), _mm_cmpeq_epi8(v, kQuote)),
+                     _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, k01), kAmpApos),
+                                  _mm_cmpeq_epi8(_mm_or_si128(v, k02), kLtGt)));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(marked));
+    if (mask != 0) {
+      const size_t n = static_cast<size_t>(std::countr_zero(mask));
+      *at = p + n;
+      return out + n;
+    }
+    p += 16;
+    out += 16;
+  }
+  *at = p;
+  return copyPlain(at, begin, limit, out);
+}
+
+// Copies runs of five three-byte characters whose lead needs no check of
+// the second byte (E1 to EC and EE: kana, kanji, most scripts), 15 bytes at
+// a time, while at least 16 input bytes are left. The same characters the
+// scalar loop copies one at a time, and nothing else.
+char* copyThreeByteVector(const unsigned char** at, const unsigned char* limit, char* out) {
+  const unsigned char* p = *at;
+  const __m128i kC0 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i k80 = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i kBias = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i kBelowE1 = _mm_set1_epi8(static_cast<char>(0xE1 ^ 0x80) - 1);
+  const __m128i kAboveEC = _mm_set1_epi8(static_cast<char>(0xEC ^ 0x80) + 1);
+  const __m128i kEE = _mm_set1_epi8(static_cast<char>(0xEE));
+  constexpr unsigned kLeads = 0x1249;          // bytes 0, 3, 6, 9, 12
+  constexpr unsigned kContinuations = 0x6DB6;  // the two bytes after each lead
+  while (limit - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned continuations = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, kC0), k80)));
+    const __m128i biased = _mm_xor_si128(v, kBias);  // unsigned order as signed
+    const __m128i lead = _mm_or_si128(
+        _mm_and_si128(_mm_cmpgt_epi8(biased, kBelowE1), _mm_cmplt_epi8(biased, kAboveEC)),
+        _mm_cmpeq_epi8(v, kEE));
+    const unsigned leads = static_cast<unsigned>(_mm_movemask_epi8(lead));
+    if ((continuations & kContinuations) != kContinuations || (leads & kLeads) != kLeads) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    p += 15;
+    out += 15;
+  }
+  *at = p;
+  return out;
+}
+#endif
+
+template <bool kVector>
 char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
   const unsigned char* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
   const unsigned char* const limit = begin + utf8.size();
@@ -168,7 +247,15 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
   // Bytes that stay as they are (ASCII and well-formed UTF-8) are copied as
   // they are scanned, so a run costs no separate copy.
   for (;;) {
+#if ORDIL_ESCAPE_SSE2
+    if constexpr (kVector) {
+      out = copyPlainVector(&p, begin, limit, out);
+    } else {
+      out = copyPlain(&p, begin, limit, out);
+    }
+#else
     out = copyPlain(&p, begin, limit, out);
+#endif
     if (p == limit) return out;
     if (*p < 0x80) {
       const std::string_view replacement = table[*p];
@@ -182,6 +269,12 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
     }
     // A stretch of non-ASCII characters (Japanese text), a character at a
     // time until ASCII comes back.
+#if ORDIL_ESCAPE_SSE2
+    if constexpr (kVector) {
+      out = copyThreeByteVector(&p, limit, out);
+      if (p == limit || *p < 0x80) continue;  // ASCII is the plain path's
+    }
+#endif
     do {
       // Three-byte characters, the common case, step by a constant so the
       // next character's address does not wait on this one's bytes.
@@ -214,21 +307,38 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
   }
 }
 
+constexpr bool kVectorBuilt = ORDIL_ESCAPE_SSE2 != 0;
+
+char* escapeWith(EscapePath path, std::string_view utf8, const AsciiTable& table, char* out) {
+  if (kVectorBuilt && path == EscapePath::kVector) return escapeTo<true>(utf8, table, out);
+  return escapeTo<false>(utf8, table, out);
+}
+
 void appendEscaped(std::string_view utf8, const AsciiTable& table, std::string* out) {
   const size_t old = out->size();
   out->resize(old + maxEscapedSize(utf8.size()));
-  char* end = escapeTo(utf8, table, out->data() + old);
+  char* end = escapeTo<kVectorBuilt>(utf8, table, out->data() + old);
   out->resize(static_cast<size_t>(end - out->data()));
 }
 
 }  // namespace
 
+bool hasVectorEscaping() { return kVectorBuilt; }
+
 char* escapeTextTo(std::string_view utf8, char* out) {
-  return escapeTo(utf8, kTextTable, out);
+  return escapeTo<kVectorBuilt>(utf8, kTextTable, out);
 }
 
 char* escapeAttributeTo(std::string_view utf8, char* out) {
-  return escapeTo(utf8, kAttributeTable, out);
+  return escapeTo<kVectorBuilt>(utf8, kAttributeTable, out);
+}
+
+char* escapeTextTo(std::string_view utf8, char* out, EscapePath path) {
+  return escapeWith(path, utf8, kTextTable, out);
+}
+
+char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path) {
+  return escapeWith(path, utf8, kAttributeTable, out);
 }
 
 void appendEscapedText(std::string_view utf8, std::string* out) {
