@@ -196,6 +196,14 @@ TEST(XmlDocument, NumbersOfEveryLengthAreWrittenWhole) {
   }
 }
 
+TEST(XmlDocument, ChatNumbersCountUpAcrossEveryNewDigit) {
+  DecimalCounter counter;
+  for (uint32_t n = 1; n <= 1'100'000; ++n) {
+    ASSERT_EQ(counter.text(), std::to_string(n));
+    counter.increment();
+  }
+}
+
 TEST(XmlDocument, ChatElements) {
   struct Case {
     const char* name;

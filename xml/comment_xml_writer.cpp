@@ -121,14 +121,14 @@ size_t pieceEnd(std::string_view text, size_t max) {
 // char* room(n) (at least n bytes) and takes back what was written with
 // done(end). Requests stay within kMaxChatRequest.
 template <typename Sink>
-void writeChatTo(uint32_t number, const CacheRecord& record, Sink* sink) {
+void writeChatTo(std::string_view number, const CacheRecord& record, Sink* sink) {
   std::string_view text = record.text;
   const bool whole = text.size() <= kTextPiece;
   char* p = sink->room(kChatFrameRoom + maxEscapedSize(record.userId.size()) +
                        maxEscapedSize(record.mail.size()) +
                        (whole ? maxEscapedSize(text.size()) : 0));
   p = put(p, kChatStart);
-  p = putDecimal(p, number);
+  p = put(p, number);
   p = put(p, kUserId);
   p = escapeAttributeTo(record.userId, p);
   p = put(p, kVpos);
@@ -173,8 +173,23 @@ class StringSink {
 }  // namespace
 
 void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
+  char digits[kMaxDecimal];
   StringSink sink(out);
-  writeChatTo(number, record, &sink);
+  writeChatTo(std::string_view(digits, static_cast<size_t>(putDecimal(digits, number) - digits)),
+              record, &sink);
+}
+
+void DecimalCounter::increment() {
+  // Carry from the last digit; a run of nines grows the number by a digit.
+  size_t i = length_;
+  while (i > 0 && digits_[i - 1] == '9') digits_[--i] = '0';
+  if (i > 0) {
+    ++digits_[i - 1];
+  } else {
+    std::memmove(digits_ + 1, digits_, length_);
+    digits_[0] = '1';
+    ++length_;
+  }
 }
 
 std::optional<platform::NativeFileName> outputNameFor(
@@ -225,7 +240,9 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
     char* room(size_t n) { return writer->room(n); }
     void done(const char* end) { writer->done(end); }
   } sink{this};
-  writeChatTo(nextNumber_++, record, &sink);
+  writeChatTo(number_.text(), record, &sink);
+  number_.increment();
+  ++chats_;
   if (used_ >= kFlushThreshold) flush();
 }
 

@@ -60,6 +60,18 @@ bool replaceFirstAshx(String* path) {
 // of the name, so it never matches inside a multi-byte character.
 std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
 
+// A count kept as its decimal text, for the chat numbers: adding one
+// touches the last digits only. Counts from 1, up to 10 digits.
+class DecimalCounter {
+ public:
+  std::string_view text() const { return std::string_view(digits_, length_); }
+  void increment();
+
+ private:
+  char digits_[11] = {'1'};
+  size_t length_ = 1;
+};
+
 // Where a document goes: a file by its platform name, or standard output.
 struct OutputTarget {
   platform::NativeFileName name;
@@ -88,7 +100,7 @@ class CommentXmlWriter {
   void writeChat(const CacheRecord& record);
 
   // The chat elements written so far.
-  uint32_t chats() const { return nextNumber_ - 1; }
+  uint32_t chats() const { return chats_; }
 
   // Writes the foot and, when every byte was written, puts the document in
   // place; after a failure the output file stays as it was. Returns ok when
@@ -108,7 +120,8 @@ class CommentXmlWriter {
   void flush();
 
   bool finished_ = false;
-  uint32_t nextNumber_ = 1;
+  DecimalCounter number_;  // the no of the next chat
+  uint32_t chats_ = 0;
   Status status_;
   Buffer ownBuffer_;  // used when the caller gives none
   Buffer* buffer_;    // pending bytes, written out in large blocks
