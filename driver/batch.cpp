@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -312,8 +314,16 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   reporter.end();
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);
+  status = std::max(status, reporter.status());
+  errno = 0;
   context.out->flush();
-  return std::max(status, reporter.status());
+  if (!*context.out) {
+    const int error = errno;
+    *context.err << "ordil: write error: "
+                 << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
+    status = std::max(status, kExitIncomplete);
+  }
+  return status;
 }
 
 }  // namespace ordil

@@ -88,6 +88,17 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
               const RunContext& context) {
   const std::string path = unwrapQuotes(decodePathArgument(pathArgument));
   const int32_t id = idArgument != nullptr ? parseVideoId(idArgument) : 0;
+  // "ashx" in the path is what makes it a cache file, wherever the
+  // document goes.
+  const std::optional<platform::NativeFileName> beside = outputNameFor(path);
+  if (!beside) {
+    const bool folder = platform::isFolder(path);
+    *context.err << "ordil: " << path << ": "
+                 << (folder ? "is a folder" + folderHint(path)
+                            : std::string("no \"ashx\" in the path; nothing converted"))
+                 << '\n';
+    return kExitUsage;
+  }
   Conversion conversion;
   conversion.inputPath = path;
   conversion.id = id;
@@ -97,16 +108,9 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
   } else if (output != nullptr) {
     conversion.output.name = platform::nativeFileName(output);
     conversion.outputPath = output;
-  } else if (std::optional<platform::NativeFileName> name = outputNameFor(path)) {
-    conversion.output.name = *name;
-    conversion.outputPath = platform::displayFileName(*name);
   } else {
-    const bool folder = platform::isFolder(path);
-    *context.err << "ordil: " << path << ": "
-                 << (folder ? "is a folder" + folderHint(path)
-                            : std::string("no \"ashx\" in the path; nothing converted"))
-                 << '\n';
-    return kExitUsage;
+    conversion.output.name = *beside;
+    conversion.outputPath = platform::displayFileName(*beside);
   }
 
   Converter converter;

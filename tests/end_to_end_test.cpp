@@ -512,6 +512,12 @@ TEST_F(EndToEnd, OutputOptionWritesTheDocumentElsewhere) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, consoleText(expected));
   EXPECT_FALSE(fs::exists(dir_.file("1.xml")));
+
+  // A path without "ashx" is still no cache file.
+  const std::string plain = write("1.bin", "12345678");
+  const Outcome none = ordil({"-o", "-", plain});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.out, "");
 }
 
 // --- The document appears whole or not at all ---------------------------
@@ -659,6 +665,8 @@ TEST_F(Replacing, AddressSpaceLimitsNeverEndTheRunBySignal) {
 
 TEST_F(EndToEnd, StandardOutputThatCannotBeWrittenIsReported) {
   if (platform::kWideFileNames) GTEST_SKIP() << "no /dev/full or pipes to close here";
+  fs::create_directory(dir_.file("v"));
+  write("v/1.ashx", "");  // for the batch's --verbose lines
   testing::ProcessOptions full, closedPipe;
   full.stdoutPath = "/dev/full";
   closedPipe.stdoutClosedPipe = true;
@@ -669,9 +677,12 @@ TEST_F(EndToEnd, StandardOutputThatCannotBeWrittenIsReported) {
   } outputs[] = {{"full disk", full, "No space left on device"},
                  {"closed pipe", closedPipe, "Broken pipe"}};
   for (const auto& output : outputs) {
-    for (const char* option : {"--help", "--version"}) {
-      SCOPED_TRACE(std::string(output.name) + " " + option);
-      const testing::ProcessResult r = testing::runProcess({ordilExe(), option}, output.options);
+    const std::vector<std::string> commands[] = {
+        {ordilExe(), "--help"}, {ordilExe(), "--version"},
+        {ordilExe(), "--batch", "--verbose", dir_.file("v")}};
+    for (const std::vector<std::string>& command : commands) {
+      SCOPED_TRACE(std::string(output.name) + " " + command[1]);
+      const testing::ProcessResult r = testing::runProcess(command, output.options);
       EXPECT_EQ(r.signal, 0);
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(r.err, std::string("ordil: write error: ") + output.reason + "\n");
