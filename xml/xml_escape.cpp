@@ -171,29 +171,37 @@ char* put(char* out, std::string_view s) {
 }
 
 #if ORDIL_ESCAPE_SSE2
-// copyPlain 16 bytes at a time: while at least 16 input bytes are left (so
-// that the whole store fits the room of 5 bytes per input byte), then the
-// word-at-a-time copyPlain for the rest.
-[[gnu::always_inline]] inline char* copyPlainVector(const unsigned char** at,
-                                                    const unsigned char* begin,
-                                                    const unsigned char* limit, char* out) {
-  const unsigned char* p = *at;
+// Bytes of the 16 at p that are not plain, one bit each.
+[[gnu::always_inline]] inline unsigned notPlainMask(__m128i v) {
   const __m128i k20 = _mm_set1_epi8(0x20);
   const __m128i k01 = _mm_set1_epi8(0x01);
   const __m128i k02 = _mm_set1_epi8(0x02);
   const __m128i kAmpApos = _mm_set1_epi8(0x27);  // & (26) and ' (27), with bit 0 set
   const __m128i kLtGt = _mm_set1_epi8(0x3E);     // < (3C) and > (3E), with bit 1 set
   const __m128i kQuote = _mm_set1_epi8(0x22);
+  // Signed: the bytes of 0x80 and above are negative, so this marks them
+  // with the controls.
+  const __m128i marked =
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, k20), _mm_cmpeq_epi8(v, kQuote)),
+                   _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, k01), kAmpApos),
+                                _mm_cmpeq_epi8(_mm_or_si128(v, k02), kLtGt)));
+  return static_cast<unsigned>(_mm_movemask_epi8(marked));
+}
+
+// copyPlain 16 bytes at a time: while at least 16 input bytes are left (so
+// that the whole store fits the room of 5 bytes per input byte). After a
+// plain block, the last bytes are taken as the 16 that end the field: the
+// store rewrites the bytes just copied with their own values. Otherwise the
+// word-at-a-time copyPlain does the rest.
+[[gnu::always_inline]] inline char* copyPlainVector(const unsigned char** at,
+                                                    const unsigned char* begin,
+                                                    const unsigned char* limit, char* out) {
+  const unsigned char* p = *at;
+  bool copiedBlock = false;  // the 16 bytes before p were copied as they are
   while (limit - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    // Signed: the bytes of 0x80 and above are negative, so this marks them
-    // with the controls.
-    const __m128i marked =
-        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, k20), _mm_cmpeq_epi8(v, kQuote)),
-                     _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, k01), kAmpApos),
-                                  _mm_cmpeq_epi8(_mm_or_si128(v, k02), kLtGt)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(marked));
+    const unsigned mask = notPlainMask(v);
     if (mask != 0) {
       const size_t n = static_cast<size_t>(std::countr_zero(mask));
       *at = p + n;
@@ -201,6 +209,17 @@ char* put(char* out, std::string_view s) {
     }
     p += 16;
     out += 16;
+    copiedBlock = true;
+  }
+  const size_t left = static_cast<size_t>(limit - p);
+  if (copiedBlock && left > 0) {
+    const size_t back = 16 - left;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(limit - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out - back), v);
+    const unsigned mask = notPlainMask(v) >> back;
+    const size_t n = mask != 0 ? static_cast<size_t>(std::countr_zero(mask)) : left;
+    *at = p + n;
+    return out + n;
   }
   *at = p;
   return copyPlain(at, begin, limit, out);
