@@ -133,6 +133,25 @@ std::string randomBytes(std::mt19937_64& rng, size_t maxLength) {
   return s;
 }
 
+// Pieces of comments that give the escaper the most work.
+constexpr std::string_view kStressPieces[] = {
+    "<b>", "</b>", "&amp;", "\"", "'", "<&>", "a<b&c>d", "\t", "\n", "\r\n", "\x01",
+    "\xF0\x9F\x98\x80", "\xF0\x9F\x91\x8D", "\xE3\x81\x82\xE3\x81\x84", "\xE6\xBC\xA2\xE5\xAD\x97",
+    "\xEF\xBC\x81", "\xED\x95\x9C", "\xC3\xA9t\xC3\xA9", "wwwwwwww", "lol", " "};
+
+Comment stressRecord(std::mt19937_64& rng) {
+  Comment r;
+  const size_t length = rng() % 10 == 0 ? 150 + rng() % 300 : 20 + rng() % 60;
+  while (r.text.size() < length) r.text.append(pick(kStressPieces, rng));
+  r.mail = rng() % 2 ? std::string(pick(kMails, rng)) : "ue <red> & \"big\"";
+  const auto idLength = static_cast<size_t>(20 + rng() % 11);
+  for (size_t i = 0; i < idLength; ++i) {
+    r.userId.push_back(i % 7 == 3 ? '&' : kIdChars[rng() % (sizeof kIdChars - 1)]);
+  }
+  r.position = static_cast<uint32_t>(rng() % 360000);
+  return r;
+}
+
 }  // namespace
 
 void appendTextLength(uint32_t length, std::string* out) {
@@ -190,6 +209,8 @@ std::vector<Comment> randomRecords(uint64_t seed, size_t count,
   for (size_t i = 0; i < count; ++i) {
     if (mix == RandomMix::kRealistic) {
       records.push_back(realisticRecord(rng));
+    } else if (mix == RandomMix::kStress) {
+      records.push_back(stressRecord(rng));
     } else {
       Comment r;
       r.mail = randomBytes(rng, 40);

@@ -47,6 +47,7 @@ bool parseDescription(std::string_view description,
 enum class RandomMix {
   kRealistic,  // short Japanese and English texts, some markup, some long
   kAnyBytes,   // fields of arbitrary bytes, for robustness tests
+  kStress,     // markup-heavy, long texts, emoji, controls: the escaper's worst
 };
 
 // count records drawn from a generator seeded with seed; the same seed and

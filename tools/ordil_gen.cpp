@@ -1,7 +1,7 @@
 // ordil-gen: writes comment cache files for examples, tests and benchmarks.
 //
 //   ordil-gen from-text DESCRIPTION OUTPUT
-//   ordil-gen random [--any-bytes] SEED COUNT OUTPUT
+//   ordil-gen random [--any-bytes | --stress] SEED COUNT OUTPUT
 #include <charconv>
 #include <fstream>
 #include <iostream>
@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ordil-gen from-text DESCRIPTION OUTPUT\n"
-    "       ordil-gen random [--any-bytes] SEED COUNT OUTPUT\n";
+    "       ordil-gen random [--any-bytes | --stress] SEED COUNT OUTPUT\n";
 
 bool readFile(const char* path, std::string* contents) {
   std::ifstream in(path, std::ios::binary);
@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
     }
     output = argv[3];
   } else if (command == "random" && (argc == 5 || argc == 6)) {
-    const bool anyBytes = argc == 6;
-    if (anyBytes && std::string_view(argv[2]) != "--any-bytes") {
+    const std::string_view kind = argc == 6 ? argv[2] : "";
+    if (argc == 6 && kind != "--any-bytes" && kind != "--stress") {
       std::cerr << kUsage;
       return 2;
     }
@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
       return fail("SEED and COUNT must be whole numbers");
     }
     records = randomRecords(seed, count,
-                            anyBytes ? RandomMix::kAnyBytes : RandomMix::kRealistic);
+                            kind == "--any-bytes" ? RandomMix::kAnyBytes
+                            : kind == "--stress"  ? RandomMix::kStress
+                                                  : RandomMix::kRealistic);
     output = argv[argc - 1];
   } else {
     std::cerr << kUsage;
