@@ -141,7 +141,7 @@ constexpr std::string_view kStressPieces[] = {
 
 Comment stressRecord(std::mt19937_64& rng) {
   Comment r;
-  const size_t length = rng() % 10 == 0 ? 150 + rng() % 300 : 20 + rng() % 60;
+  const auto length = static_cast<size_t>(rng() % 10 == 0 ? 150 + rng() % 300 : 20 + rng() % 60);
   while (r.text.size() < length) r.text.append(pick(kStressPieces, rng));
   r.mail = rng() % 2 ? std::string(pick(kMails, rng)) : "ue <red> & \"big\"";
   const auto idLength = static_cast<size_t>(20 + rng() % 11);
