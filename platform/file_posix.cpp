@@ -92,15 +92,16 @@ namespace {
 constexpr int kMaxLinks = 40;  // as the system's own limit on link chains
 
 // Follows symbolic links from name to the name they finally lead to, which
-// need not exist yet. Returns 0, or the error (ELOOP for a chain too long).
-int resolveLinks(std::string name, std::string* resolved) {
+// need not exist yet. Sets *exists, and *st to what is there when it does.
+// Returns 0, or the error (ELOOP for a chain too long).
+int resolveLinks(std::string name, std::string* resolved, bool* exists, struct stat* st) {
   for (int hops = 0; hops < kMaxLinks; ++hops) {
-    struct stat st;
-    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+    *exists = ::lstat(name.c_str(), st) == 0;
+    if (!*exists || !S_ISLNK(st->st_mode)) {
       *resolved = std::move(name);
       return 0;
     }
-    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    std::string target(static_cast<size_t>(st->st_size) + 1, '\0');
     const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
     if (n < 0) return errno;
     if (static_cast<size_t>(n) >= target.size()) continue;  // changed meanwhile: look again
@@ -118,9 +119,11 @@ int resolveLinks(std::string name, std::string* resolved) {
 Status OutputFile::create(const NativeFileName& name) {
   discard();
   std::string target;
-  if (const int error = resolveLinks(name, &target); error != 0) return cannotCreate(error);
+  bool exists = false;
   struct stat st;
-  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (const int error = resolveLinks(name, &target, &exists, &st); error != 0) {
+    return cannotCreate(error);
+  }
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or FIFO cannot be replaced; a folder fails here as it should.
     const int f = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
