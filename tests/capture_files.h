@@ -33,6 +33,32 @@ inline void removeQuietly(const std::string& path) {
   std::filesystem::remove(path, ignored);
 }
 
+// Where a child's standard output and error go: files of our own, or a
+// file the caller named for standard output.
+struct CaptureFiles {
+  explicit CaptureFiles(const std::string& stdoutTarget)
+      : stdoutCaptured(stdoutTarget.empty()),
+        stdoutPath(stdoutCaptured ? captureName("out") : stdoutTarget),
+        stderrPath(captureName("err")) {}
+
+  // What was captured in the file, which is then removed; "" when standard
+  // output went to the caller's file.
+  std::string takeStdout() const {
+    if (!stdoutCaptured) return "";
+    std::string out = readAll(stdoutPath);
+    removeQuietly(stdoutPath);
+    return out;
+  }
+  std::string takeStderr() const {
+    std::string err = readAll(stderrPath);
+    removeQuietly(stderrPath);
+    return err;
+  }
+
+  bool stdoutCaptured;
+  std::string stdoutPath, stderrPath;
+};
+
 }  // namespace ordil::testing
 
 #endif  // ORDIL_TESTS_CAPTURE_FILES_H_

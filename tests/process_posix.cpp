@@ -23,16 +23,13 @@ struct Process::State {
   std::thread terminalReader;
   std::string terminalOutput;
   bool done = false;
-  bool stdoutCaptured = false;
-  std::string stdoutPath, stderrPath;
+  CaptureFiles files;
+  explicit State(const ProcessOptions& options) : files(options.stdoutPath) {}
 };
 
 Process::Process(const std::vector<std::string>& args, const ProcessOptions& options)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>(options)) {
   State& s = *state_;
-  s.stdoutCaptured = options.stdoutPath.empty();
-  s.stdoutPath = s.stdoutCaptured ? captureName("out") : options.stdoutPath;
-  s.stderrPath = captureName("err");
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -52,11 +49,11 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = options.stdoutClosedPipe
                         ? closedPipe[1]
-                        : ::open(s.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                        : ::open(s.files.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (options.stdoutClosedPipe) ::close(closedPipe[0]);
     const int err = options.stderrTerminal
                         ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
-                        : ::open(s.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                        : ::open(s.files.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out, 1);
@@ -115,19 +112,15 @@ ProcessResult Process::wait() {
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
-  if (s.stdoutCaptured) {
-    result.out = readAll(s.stdoutPath);
-    removeQuietly(s.stdoutPath);
-  }
+  result.out = s.files.takeStdout();
   if (s.terminal >= 0) {
     if (s.terminalReader.joinable()) s.terminalReader.join();
     ::close(s.terminal);
     s.terminal = -1;
     result.err = std::move(s.terminalOutput);
   } else {
-    result.err = readAll(s.stderrPath);
+    result.err = s.files.takeStderr();
   }
-  removeQuietly(s.stderrPath);
   return result;
 }
 

@@ -49,16 +49,13 @@ HANDLE openForChild(const std::string& path, bool write) {
 struct Process::State {
   HANDLE process = nullptr;
   bool done = false;
-  bool stdoutCaptured = false;
-  std::string stdoutPath, stderrPath;
+  CaptureFiles files;
+  explicit State(const ProcessOptions& options) : files(options.stdoutPath) {}
 };
 
 Process::Process(const std::vector<std::string>& args, const ProcessOptions& options)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>(options)) {
   State& s = *state_;
-  s.stdoutCaptured = options.stdoutPath.empty();
-  s.stdoutPath = s.stdoutCaptured ? captureName("out") : options.stdoutPath;
-  s.stderrPath = captureName("err");
   std::u16string commandLine;
   for (const std::string& arg : args) {
     std::u16string wide;
@@ -67,8 +64,8 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     commandLine += quoteArgument(wide);
   }
   const HANDLE in = openForChild("NUL", false);
-  const HANDLE out = openForChild(s.stdoutPath, true);
-  const HANDLE err = openForChild(s.stderrPath, true);
+  const HANDLE out = openForChild(s.files.stdoutPath, true);
+  const HANDLE err = openForChild(s.files.stderrPath, true);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -108,12 +105,8 @@ ProcessResult Process::wait() {
     DWORD status = 0;
     if (GetExitCodeProcess(s.process, &status)) result.status = static_cast<int>(status);
   }
-  if (s.stdoutCaptured) {
-    result.out = readAll(s.stdoutPath);
-    removeQuietly(s.stdoutPath);
-  }
-  result.err = readAll(s.stderrPath);
-  removeQuietly(s.stderrPath);
+  result.out = s.files.takeStdout();
+  result.err = s.files.takeStderr();
   return result;
 }
 
