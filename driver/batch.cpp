@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <ostream>
 #include <system_error>
 #include <thread>
@@ -315,14 +312,7 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);
   status = std::max(status, reporter.status());
-  errno = 0;
-  context.out->flush();
-  if (!*context.out) {
-    const int error = errno;
-    *context.err << "ordil: write error: "
-                 << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
-    status = std::max(status, kExitIncomplete);
-  }
+  if (!outputWasWritten(context)) status = std::max(status, kExitIncomplete);
   return status;
 }
 

@@ -62,14 +62,8 @@ bool isSpace(char c) {
 
 // Prints text on standard output whole, or says why it could not.
 int printWhole(std::string_view text, const RunContext& context) {
-  errno = 0;
   context.out->write(text.data(), static_cast<std::streamsize>(text.size()));
-  context.out->flush();
-  if (*context.out) return kExitOk;
-  const int error = errno;
-  *context.err << "ordil: write error: "
-               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
-  return kExitIncomplete;
+  return outputWasWritten(context) ? kExitOk : kExitIncomplete;
 }
 
 int usageError(std::string_view problem, const RunContext& context) {
@@ -175,6 +169,18 @@ int runBatchArguments(int argc, const char* const* argv, int first, const RunCon
 }
 
 }  // namespace
+
+bool outputWasWritten(const RunContext& context) {
+  // The stream fails through the C library, which sets errno; a stream that
+  // failed earlier has no reason left to give.
+  errno = 0;
+  context.out->flush();
+  if (*context.out) return true;
+  const int error = errno;
+  *context.err << "ordil: write error: "
+               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
+  return false;
+}
 
 int32_t parseVideoId(std::string_view text) {
   size_t i = 0;

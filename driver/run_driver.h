@@ -43,6 +43,11 @@ int32_t parseVideoId(std::string_view text);
 // double quote it is dropped, and then the last byte too if it is one.
 std::string unwrapQuotes(std::string path);
 
+// Flushes *context.out. When what was written to it did not all get out (a
+// full disk, a closed pipe), prints "ordil: write error: REASON" on
+// *context.err and returns false.
+bool outputWasWritten(const RunContext& context);
+
 // Runs the converter on argv[1] (the cache file path) and argv[2] (the
 // optional video id); argv[0] is the program name. Returns the exit status.
 // Every non-zero status comes with a line "ordil: PATH: reason" (or a usage
