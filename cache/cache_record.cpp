@@ -15,7 +15,6 @@
 #include "cache/cache_record.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace ordil {
 
@@ -35,14 +34,12 @@ size_t bytesLeft(const char* p, const char* limit) {
 
 uint8_t byteAt(const char* p) { return static_cast<uint8_t>(*p); }
 
-// Sets *field to the n-byte field at p, cut at its first NUL. Returns the
-// byte after the whole field, or nullptr when fewer than n bytes are left.
+// Sets *field to the n-byte field at p. Returns the byte after it, or
+// nullptr when fewer than n bytes are left.
 const char* getField(const char* p, const char* limit, size_t n,
                      std::string_view* field) {
   if (bytesLeft(p, limit) < n) return nullptr;
-  const void* nul = std::memchr(p, 0, n);
-  const size_t kept = nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : n;
-  *field = std::string_view(p, kept);
+  *field = std::string_view(p, n);
   return p + n;
 }
 

@@ -13,9 +13,11 @@
 
 namespace ordil {
 
-// The fields of one comment. Each view holds its field's bytes up to the
-// first NUL inside the field (all of them if there is none); no encoding is
-// checked. The text is meant to be UTF-8; mail and user id are plain bytes.
+// The fields of one comment. Each view holds its field's bytes as stored; a
+// field's value ends at its first NUL (fieldValue), which the document
+// writer finds as it escapes the field, so decoding never scans the bytes.
+// No encoding is checked. The text is meant to be UTF-8; mail and user id
+// are plain bytes.
 // A decoded record points into the data it was decoded from, so it is valid
 // only while that data lives; nothing is copied.
 struct CacheRecord {
@@ -24,6 +26,12 @@ struct CacheRecord {
   uint32_t position = 0;  // playback position; vpos is position / 10
   std::string_view userId;
 };
+
+// A field's value: its bytes up to the first NUL, all of them if there is
+// none.
+inline std::string_view fieldValue(std::string_view stored) {
+  return stored.substr(0, stored.find('\0'));
+}
 
 // Bytes before the first record.
 inline constexpr size_t kCacheHeaderSize = 8;

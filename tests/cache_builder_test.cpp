@@ -74,10 +74,10 @@ TEST(CacheBuilder, RandomFilesDecodeBackToTheirRecords) {
     for (; walker.next(&record); ++i) {
       ASSERT_LT(i, records.size());
       auto cut = [](const std::string& s) { return s.substr(0, s.find('\0')); };
-      EXPECT_EQ(record.mail, cut(records[i].mail));
-      EXPECT_EQ(record.text, cut(records[i].text));
+      EXPECT_EQ(fieldValue(record.mail), cut(records[i].mail));
+      EXPECT_EQ(fieldValue(record.text), cut(records[i].text));
       EXPECT_EQ(record.position, records[i].position);
-      EXPECT_EQ(record.userId, cut(records[i].userId));
+      EXPECT_EQ(fieldValue(record.userId), cut(records[i].userId));
     }
     EXPECT_FALSE(walker.failed());
     EXPECT_EQ(i, records.size());

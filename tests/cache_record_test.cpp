@@ -109,7 +109,7 @@ TEST(CacheRecord, PositionIsLittleEndian) {
   EXPECT_EQ(decode(high).position, 0xFFFFFFFFu);
 }
 
-TEST(CacheRecord, FieldsAreCutAtNulButNextFieldStartsAfterFullLength) {
+TEST(CacheRecord, FieldsKeepTheirStoredBytesAndTheirValuesEndAtNul) {
   const std::string data = bytes(
       "\x05" "ab\x00" "cd"      // mail "ab"
       "\x04" "hi\x00" "!"       // text "hi"
@@ -117,11 +117,15 @@ TEST(CacheRecord, FieldsAreCutAtNulButNextFieldStartsAfterFullLength) {
       "\x04" "\x00" "xyz");     // user id empty
   const Decoded d = decode(data);
   ASSERT_TRUE(d.ok);
-  EXPECT_EQ(d.mail, "ab");
-  EXPECT_EQ(d.text, "hi");
+  EXPECT_EQ(d.mail, bytes("ab\x00" "cd"));
+  EXPECT_EQ(d.text, bytes("hi\x00" "!"));
   EXPECT_EQ(d.position, 10u);
-  EXPECT_EQ(d.userId, "");
+  EXPECT_EQ(d.userId, bytes("\x00" "xyz"));
   EXPECT_EQ(d.consumed, data.size());
+  EXPECT_EQ(fieldValue(d.mail), "ab");
+  EXPECT_EQ(fieldValue(d.text), "hi");
+  EXPECT_EQ(fieldValue(d.userId), "");
+  EXPECT_EQ(fieldValue("no nul"), "no nul");
 }
 
 // The reason decodeRecord gives for data, or "" when it decodes.

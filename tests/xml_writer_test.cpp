@@ -125,7 +125,12 @@ TEST(XmlEscape, VectorPathGivesWhatThePortableOneGives) {
       "a", "Zz09", " ", "&", "<", ">", "\"", "'", "\t", "\n", "\r", "\x01", "\x7F",
       "\xE3\x81\x82", "\xE6\xBC\xA2", "\xEE\x80\x80", "\xE1\x80\x80", "\xEC\xBF\xBF",
       "\xE0\xA4\x85", "\xED\x95\x9C", "\xEF\xBC\x81", "\xEF\xBF\xBE", "\xED\xA0\x80",
-      "\xE0\x80\xAF", "\xC3\xA9", "\xF0\x9F\x98\x80", "\x80", "\xFF", "\xE3\x81", "\xC3"};
+      "\xE0\x80\xAF", "\xC3\xA9", "\xF0\x9F\x98\x80", "\x80", "\xFF", "\xE3\x81", "\xC3",
+      // every lead whose second byte has a narrower range, at both ends of it
+      "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF",
+      "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xEF\xBF\xBD", "\xEF\xBF\xBF", "\xEF\xBE\xBF",
+      "\xF3\xBF\xBF\xBF", "\xC0\x80", "\xC1\xBF", "\xC2\x80", "\xDF\xBF", "\xF5\x80\x80\x80",
+      "\xF8", "\xF0\x9F\x98", "0123456789abcdef"};
   std::mt19937 rng(14);
   // Some inputs lean on one piece so that long runs of it meet the others at
   // every offset around the 16-byte width.
@@ -142,6 +147,27 @@ TEST(XmlEscape, VectorPathGivesWhatThePortableOneGives) {
             << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "");
       }
     }
+  }
+}
+
+TEST(XmlEscape, FieldValuesEndAtTheFirstNul) {
+  // A record's fields are escaped up to their first NUL, which the scan
+  // for work finds; what follows it, however ill-formed, is not looked at.
+  const std::string_view pieces[] = {"a", "&", "\n", "\xE3\x81\x82", "\xF0\x9F\x98\x80",
+                                     "\xE3\x81", "\xFF", std::string_view("\0", 1)};
+  std::mt19937 rng(7);
+  for (int i = 0; i < 5000; ++i) {
+    std::string s;
+    const size_t length = rng() % 60;
+    while (s.size() < length) s += pieces[rng() % std::size(pieces)];
+    const std::string_view value = fieldValue(s);
+    SCOPED_TRACE(::testing::PrintToString(s));
+    std::string text(maxEscapedSize(s.size()), '\0');
+    std::string attribute(maxEscapedSize(s.size()), '\0');
+    ASSERT_EQ(std::string(text.data(), escapeTextValueTo(s, text.data())),
+              escapeThroughUtf16(std::string(value), false));
+    ASSERT_EQ(std::string(attribute.data(), escapeAttributeValueTo(s, attribute.data())),
+              escapeThroughUtf16(std::string(value), true));
   }
 }
 
@@ -265,6 +291,14 @@ TEST(XmlDocument, LongTextsAreEscapedAsAWhole) {
       }
     }
   }
+}
+
+TEST(XmlDocument, LongTextEndsAtItsNulAcrossPieces) {
+  std::string text(200000, 'x');
+  text[70000] = '\0';
+  std::string out;
+  appendChat(1, {"", text, 0, "u"}, &out);
+  EXPECT_EQ(out, expectedChat(1, {"", std::string_view(text).substr(0, 70000), 0, "u"}));
 }
 
 TEST(XmlDocument, OutputNameReplacesFirstAshx) {

@@ -31,23 +31,55 @@ unsigned decimalLength(uint32_t value) {
   return t + 1 - (value < kPowersOf10[t]) + (value == 0);
 }
 
+inline void putPair(char* out, uint32_t pair) { std::memcpy(out, kDigitPairs + 2 * pair, 2); }
+
 // Writes value in decimal, straight into place: two digits at a time from
 // the end.
-char* putDecimal(char* out, uint32_t value) {
+[[gnu::noinline]] char* putLongDecimal(char* out, uint32_t value) {
   char* const end = out + decimalLength(value);
   char* p = end;
   while (value >= 100) {
     const uint32_t pair = value % 100;
     value /= 100;
     p -= 2;
-    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+    putPair(p, pair);
   }
   if (value >= 10) {
-    std::memcpy(p - 2, kDigitPairs + 2 * value, 2);
+    putPair(p - 2, value);
   } else {
     p[-1] = static_cast<char>('0' + value);
   }
   return end;
+}
+
+// Writes value in decimal. Numbers of up to five digits (every vpos of a
+// video shorter than 28 hours, and the first 99,999 chat numbers) take a
+// straight path.
+inline char* putDecimal(char* out, uint32_t value) {
+  if (value >= 100000) return putLongDecimal(out, value);
+  if (value < 100) {
+    if (value < 10) {
+      *out = static_cast<char>('0' + value);
+      return out + 1;
+    }
+    putPair(out, value);
+    return out + 2;
+  }
+  if (value < 10000) {
+    if (value < 1000) {
+      *out = static_cast<char>('0' + value / 100);
+      putPair(out + 1, value % 100);
+      return out + 3;
+    }
+    putPair(out, value / 100);
+    putPair(out + 2, value % 100);
+    return out + 4;
+  }
+  *out = static_cast<char>('0' + value / 10000);
+  value %= 10000;
+  putPair(out + 1, value / 100);
+  putPair(out + 3, value % 100);
+  return out + 5;
 }
 
 void appendDecimal(uint32_t value, std::string* out) {
@@ -91,7 +123,7 @@ constexpr size_t kTextPiece = 64 * 1024;
 // Room for everything of a chat element but its text.
 constexpr size_t kChatFrameRoom = kChatStart.size() + kUserId.size() + kVpos.size() +
                                   kMail.size() + 1 + kMailMark.size() + kContent.size() +
-                                  kChatEnd.size() + 2 * kMaxDecimal;
+                                  kChatEnd.size() + DecimalCounter::kRoom + kMaxDecimal;
 
 // The most room one request of writeChatTo asks for.
 constexpr size_t kMaxChatRequest = kChatFrameRoom + 2 * maxEscapedSize(255) +
@@ -121,21 +153,24 @@ size_t pieceEnd(std::string_view text, size_t max) {
 // char* room(n) (at least n bytes) and takes back what was written with
 // done(end). Requests stay within kMaxChatRequest.
 template <typename Sink>
-void writeChatTo(std::string_view number, const CacheRecord& record, Sink* sink) {
+void writeChatTo(const DecimalCounter& number, const CacheRecord& record, Sink* sink) {
   std::string_view text = record.text;
   const bool whole = text.size() <= kTextPiece;
+  // A long text is cut at its NUL first, so that its pieces end there.
+  if (!whole) text = fieldValue(text);
   char* p = sink->room(kChatFrameRoom + maxEscapedSize(record.userId.size()) +
                        maxEscapedSize(record.mail.size()) +
                        (whole ? maxEscapedSize(text.size()) : 0));
   p = put(p, kChatStart);
-  p = put(p, number);
+  std::memcpy(p, number.data(), DecimalCounter::kRoom);  // whole, for a copy of fixed size
+  p += number.size();
   p = put(p, kUserId);
-  p = escapeAttributeTo(record.userId, p);
+  p = escapeAttributeValueTo(record.userId, p);
   p = put(p, kVpos);
   p = putDecimal(p, record.position / 10);
   p = put(p, kMail);
-  if (!record.mail.empty()) {
-    p = escapeAttributeTo(record.mail, p);
+  if (!record.mail.empty() && record.mail[0] != '\0') {
+    p = escapeAttributeValueTo(record.mail, p);
     *p++ = ' ';
   }
   p = put(p, kMailMark);
@@ -144,13 +179,13 @@ void writeChatTo(std::string_view number, const CacheRecord& record, Sink* sink)
     while (text.size() > kTextPiece) {
       const size_t end = pieceEnd(text, kTextPiece);
       sink->done(p);
-      p = escapeTextTo(text.substr(0, end), sink->room(maxEscapedSize(end)));
+      p = escapeTextValueTo(text.substr(0, end), sink->room(maxEscapedSize(end)));
       text.remove_prefix(end);
     }
     sink->done(p);
     p = sink->room(maxEscapedSize(text.size()) + kChatEnd.size());
   }
-  p = escapeTextTo(text, p);
+  p = escapeTextValueTo(text, p);
   p = put(p, kChatEnd);
   sink->done(p);
 }
@@ -173,11 +208,12 @@ class StringSink {
 }  // namespace
 
 void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
-  char digits[kMaxDecimal];
   StringSink sink(out);
-  writeChatTo(std::string_view(digits, static_cast<size_t>(putDecimal(digits, number) - digits)),
-              record, &sink);
+  writeChatTo(DecimalCounter(number), record, &sink);
 }
+
+DecimalCounter::DecimalCounter(uint32_t value)
+    : length_(static_cast<size_t>(putDecimal(digits_, value) - digits_)) {}
 
 void DecimalCounter::increment() {
   // Carry from the last digit; a run of nines grows the number by a digit.
@@ -219,14 +255,16 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
 
 CommentXmlWriter::~CommentXmlWriter() = default;  // file_ discards what is not finished
 
-char* CommentXmlWriter::room(size_t n) {
-  if (buffer_->capacity() - used_ < n) {
-    flush();
-    // Only a record with fields longer than the format allows asks for
-    // more than the buffer holds.
-    buffer_->reserve(n);
-  }
+inline char* CommentXmlWriter::room(size_t n) {
+  if (buffer_->capacity() - used_ < n) makeRoom(n);
   return buffer_->data() + used_;
+}
+
+void CommentXmlWriter::makeRoom(size_t n) {
+  flush();
+  // Only a record with fields longer than the format allows asks for more
+  // than the buffer holds.
+  buffer_->reserve(n);
 }
 
 void CommentXmlWriter::done(const char* end) {
@@ -240,7 +278,7 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
     char* room(size_t n) { return writer->room(n); }
     void done(const char* end) { writer->done(end); }
   } sink{this};
-  writeChatTo(number_.text(), record, &sink);
+  writeChatTo(number_, record, &sink);
   number_.increment();
   ++chats_;
   if (used_ >= kFlushThreshold) flush();

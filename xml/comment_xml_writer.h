@@ -61,14 +61,22 @@ bool replaceFirstAshx(String* path) {
 std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
 
 // A count kept as its decimal text, for the chat numbers: adding one
-// touches the last digits only. Counts from 1, up to 10 digits.
+// touches the last digits only. Up to 10 digits.
 class DecimalCounter {
  public:
+  // The bytes at data(): the digits, then room that may be copied with them.
+  static constexpr size_t kRoom = 16;
+
+  DecimalCounter() = default;  // 1
+  explicit DecimalCounter(uint32_t value);
+
   std::string_view text() const { return std::string_view(digits_, length_); }
+  const char* data() const { return digits_; }
+  size_t size() const { return length_; }
   void increment();
 
  private:
-  char digits_[11] = {'1'};
+  char digits_[kRoom] = {'1'};
   size_t length_ = 1;
 };
 
@@ -116,6 +124,7 @@ class CommentXmlWriter {
   // least n bytes at its end, flushing first if needed; done(end) keeps
   // what was written up to end.
   char* room(size_t n);
+  void makeRoom(size_t n);
   void done(const char* end);
   void flush();
 

@@ -1,5 +1,6 @@
 #include "xml/xml_escape.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -171,7 +172,7 @@ char* put(char* out, std::string_view s) {
 }
 
 #if ORDIL_ESCAPE_SSE2
-// Bytes of the 16 at p that are not plain, one bit each.
+// Bytes of the 16 in v that are not plain, one bit each.
 [[gnu::always_inline]] inline unsigned notPlainMask(__m128i v) {
   const __m128i k20 = _mm_set1_epi8(0x20);
   const __m128i k01 = _mm_set1_epi8(0x01);
@@ -188,112 +189,206 @@ char* put(char* out, std::string_view s) {
   return static_cast<unsigned>(_mm_movemask_epi8(marked));
 }
 
-// copyPlain 16 bytes at a time: while at least 16 input bytes are left (so
-// that the whole store fits the room of 5 bytes per input byte). After a
-// plain block, the last bytes are taken as the 16 that end the field: the
-// store rewrites the bytes just copied with their own values. Otherwise the
-// word-at-a-time copyPlain does the rest.
-[[gnu::always_inline]] inline char* copyPlainVector(const unsigned char** at,
-                                                    const unsigned char* begin,
-                                                    const unsigned char* limit, char* out) {
-  const unsigned char* p = *at;
-  bool copiedBlock = false;  // the 16 bytes before p were copied as they are
-  while (limit - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    const unsigned mask = notPlainMask(v);
-    if (mask != 0) {
-      const size_t n = static_cast<size_t>(std::countr_zero(mask));
-      *at = p + n;
-      return out + n;
+// The n < 16 bytes at p in the low bytes of a vector, zeros above. Reads
+// only [p, p + n), with two overlapping loads at most. (x86 is
+// little-endian, so a loaded word's first byte is its lowest.)
+[[gnu::always_inline]] inline __m128i loadShort(const unsigned char* p, size_t n) {
+  if (n >= 8) {
+    uint64_t low;
+    uint64_t high = 0;
+    std::memcpy(&low, p, 8);
+    if (n > 8) {
+      std::memcpy(&high, p + n - 8, 8);
+      high >>= 8 * (16 - n);
     }
-    p += 16;
-    out += 16;
-    copiedBlock = true;
+    return _mm_set_epi64x(static_cast<int64_t>(high), static_cast<int64_t>(low));
   }
-  const size_t left = static_cast<size_t>(limit - p);
-  if (copiedBlock && left > 0) {
-    const size_t back = 16 - left;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(limit - 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out - back), v);
-    const unsigned mask = notPlainMask(v) >> back;
-    const size_t n = mask != 0 ? static_cast<size_t>(std::countr_zero(mask)) : left;
-    *at = p + n;
-    return out + n;
+  uint64_t word;
+  if (n >= 4) {
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    word = first | uint64_t{last} << (8 * (n - 4));  // the overlap holds the same bytes
+  } else {
+    word = uint64_t{p[0]} | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
   }
-  *at = p;
-  return copyPlain(at, begin, limit, out);
+  return _mm_set_epi64x(0, static_cast<int64_t>(word));
 }
 
-// Copies runs of five three-byte characters whose lead needs no check of
-// the second byte (E1 to EC and EE: kana, kanji, most scripts), 15 bytes at
-// a time, while at least 16 input bytes are left. The same characters the
-// scalar loop copies one at a time, and nothing else.
-char* copyThreeByteVector(const unsigned char** at, const unsigned char* limit, char* out) {
-  const unsigned char* p = *at;
-  const __m128i kC0 = _mm_set1_epi8(static_cast<char>(0xC0));
-  const __m128i k80 = _mm_set1_epi8(static_cast<char>(0x80));
-  const __m128i kBias = _mm_set1_epi8(static_cast<char>(0x80));
-  const __m128i kBelowE1 = _mm_set1_epi8(static_cast<char>(0xE1 ^ 0x80) - 1);
-  const __m128i kAboveEC = _mm_set1_epi8(static_cast<char>(0xEC ^ 0x80) + 1);
-  const __m128i kEE = _mm_set1_epi8(static_cast<char>(0xEE));
-  constexpr unsigned kLeads = 0x1249;          // bytes 0, 3, 6, 9, 12
-  constexpr unsigned kContinuations = 0x6DB6;  // the two bytes after each lead
-  while (limit - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const unsigned continuations = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, kC0), k80)));
-    const __m128i biased = _mm_xor_si128(v, kBias);  // unsigned order as signed
-    const __m128i lead = _mm_or_si128(
-        _mm_and_si128(_mm_cmpgt_epi8(biased, kBelowE1), _mm_cmplt_epi8(biased, kAboveEC)),
-        _mm_cmpeq_epi8(v, kEE));
-    const unsigned leads = static_cast<unsigned>(_mm_movemask_epi8(lead));
-    if ((continuations & kContinuations) != kContinuations || (leads & kLeads) != kLeads) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    p += 15;
-    out += 15;
+inline unsigned highestBit(unsigned mask) { return 31 - static_cast<unsigned>(std::countl_zero(mask)); }
+
+// Where the copying of a block stops: the bytes before stop are whole
+// characters copied as they are; when escapeNext, the character at stop is
+// the scalar code's (a byte that needs work, or a sequence that is
+// ill-formed, forbidden, or cut off by the end of the field), otherwise the
+// next block starts there.
+struct BlockStop {
+  size_t stop;
+  bool escapeNext;
+};
+
+// Whether the lead byte at p[0], whose sequence of whole continuation
+// bytes is at hand, is one that needs a look at its second byte (E0, ED, F0
+// and F4 narrow its range, EF may start the forbidden U+FFFE and U+FFFF),
+// or cannot lead at all (C0, C1, F5-FF), gives a character XML carries.
+inline bool rareLeadCarried(const unsigned char* p) {
+  switch (p[0]) {
+    case 0xE0: return p[1] >= 0xA0;
+    case 0xED: return p[1] <= 0x9F;
+    case 0xEF: return p[1] != 0xBF || p[2] < 0xBE;
+    case 0xF0: return p[1] >= 0x90;
+    case 0xF4: return p[1] <= 0x8F;
+    case 0xEE: case 0xF1: case 0xF2: case 0xF3: return true;
+    default: return false;  // C0, C1, F5-FF
   }
-  *at = p;
+}
+
+// Looks at the n bytes in v (n <= 16, zeros above; p holds the same bytes)
+// for the longest prefix of whole characters that are plain ASCII or
+// well-formed UTF-8 that XML carries. notPlain is notPlainMask(v) within
+// the n bytes, not 0; last says the field ends with these n bytes.
+//
+// Each byte's top bits class it: 0xxxxxxx ASCII, 10xxxxxx continuation,
+// 11xxxxxx a lead, 111xxxxx of three bytes or more, 1111xxxx of four. The
+// prefix is well-formed when the continuations are exactly where the leads
+// expect them. Leads of Japanese and most other text (C2-DF, E1-EC) need
+// nothing more; the rare others (C0, C1, E0, ED and up) are looked at one
+// by one.
+[[gnu::always_inline]] inline BlockStop copyablePrefix(__m128i v, const unsigned char* p,
+                                                       size_t n, unsigned notPlain, bool last) {
+  const unsigned valid = (1u << n) - 1;
+  const auto topBit = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
+  const unsigned high = topBit(v) & valid;
+  const unsigned special = notPlain & ~high;  // ASCII that needs work
+  if (high == 0) return {static_cast<size_t>(std::countr_zero(special)), true};
+
+  const unsigned bit6 = topBit(_mm_slli_epi16(v, 1));
+  const unsigned bit5 = topBit(_mm_slli_epi16(v, 2));
+  const unsigned bit4 = topBit(_mm_slli_epi16(v, 3));
+  const unsigned lead = high & bit6;
+  const unsigned cont = high & ~bit6;
+  const unsigned long3 = lead & bit5;
+  const unsigned long4 = long3 & bit4;
+  // C0, C1, E0, and ED to FF.
+  const __m128i rareBytes = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFE))),
+                                  _mm_set1_epi8(static_cast<char>(0xC0))),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0)))),
+      _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(0xED))), v));
+  unsigned rare = topBit(rareBytes) & valid;
+
+  const unsigned expected = (lead << 1) | (long3 << 2) | (long4 << 3);
+  unsigned bad = (special | (cont ^ expected)) & valid;
+  // Leads whose sequence runs past the n bytes.
+  const unsigned overrun =
+      (lead & ~(valid >> 1)) | (long3 & ~(valid >> 2)) | (long4 & ~(valid >> 3));
+  for (rare &= ~overrun; rare != 0; rare &= rare - 1) {
+    const unsigned i = static_cast<unsigned>(std::countr_zero(rare));
+    if (!rareLeadCarried(p + i)) bad |= 1u << i;
+  }
+  BlockStop result{n, false};
+  if (bad != 0) {
+    const unsigned first = static_cast<unsigned>(std::countr_zero(bad));
+    // A continuation missing where a lead expected one: the character
+    // starts at that lead, the last byte before it that is not a
+    // continuation.
+    result = {(expected >> first) & 1 ? highestBit(~cont & ((1u << first) - 1)) : first, true};
+  }
+  if (overrun != 0) {
+    const size_t cut = static_cast<size_t>(std::countr_zero(overrun));
+    // Before the end of the field, the next block takes the sequence whole.
+    if (cut < result.stop) result = {cut, last};
+  }
+  return result;
+}
+#endif
+
+// Escapes one character that the copying leaves, at p < limit: an ASCII
+// byte that needs work or any non-ASCII character. Returns the byte after it
+// and moves *out past what was written; with kToNul, a NUL ends the input
+// (limit is returned).
+template <bool kToNul>
+[[gnu::always_inline]] inline const unsigned char* escapeOne(const unsigned char* p,
+                                                              const unsigned char* limit,
+                                                              const AsciiTable& table,
+                                                              char** out) {
+  if (*p < 0x80) {
+    if (kToNul && *p == 0) return limit;
+    const std::string_view replacement = table[*p];
+    if (replacement.empty()) {
+      *(*out)++ = static_cast<char>(*p);  // a tab in text
+    } else {
+      *out = put(*out, replacement);
+    }
+    return p + 1;
+  }
+  const size_t n = carriedSequenceLength(p, limit);
+  if (n == 0) {
+    // One U+FFFD for the maximal subpart (or the forbidden character).
+    char32_t cp;
+    *out = put(*out, kReplacement);
+    return reinterpret_cast<const unsigned char*>(decodeUtf8(
+        reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(limit), &cp));
+  }
+  char* o = *out;
+  o[0] = static_cast<char>(p[0]);
+  o[1] = static_cast<char>(p[1]);
+  if (n > 2) o[2] = static_cast<char>(p[2]);
+  if (n > 3) o[3] = static_cast<char>(p[3]);
+  *out = o + n;
+  return p + n;
+}
+
+#if ORDIL_ESCAPE_SSE2
+// The vector path: 16 bytes at a time (the last ones of a field loaded
+// without reading past it), each block stored whole before it is looked
+// at, so that what is copied as it is costs no separate copy; the room's
+// slack takes the block stored past the last bytes.
+template <bool kToNul>
+char* escapeVector(std::string_view utf8, const AsciiTable& table, char* out) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const unsigned char* const limit = p + utf8.size();
+  while (p < limit) {
+    const size_t left = static_cast<size_t>(limit - p);
+    const size_t n = left < 16 ? left : 16;
+    const __m128i v = n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+                              : loadShort(p, n);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    const unsigned notPlain = notPlainMask(v) & ((1u << n) - 1);
+    if (notPlain == 0) {
+      p += n;
+      out += n;
+      continue;
+    }
+    const BlockStop block = copyablePrefix(v, p, n, notPlain, left <= 16);
+    p += block.stop;
+    out += block.stop;
+    if (block.escapeNext) p = escapeOne<kToNul>(p, limit, table, &out);
+  }
   return out;
 }
 #endif
 
-template <bool kVector>
+template <bool kVector, bool kToNul = false>
 char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
+#if ORDIL_ESCAPE_SSE2
+  if constexpr (kVector) return escapeVector<kToNul>(utf8, table, out);
+#endif
   const unsigned char* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
   const unsigned char* const limit = begin + utf8.size();
   const unsigned char* p = begin;
   // Bytes that stay as they are (ASCII and well-formed UTF-8) are copied as
   // they are scanned, so a run costs no separate copy.
   for (;;) {
-#if ORDIL_ESCAPE_SSE2
-    if constexpr (kVector) {
-      out = copyPlainVector(&p, begin, limit, out);
-    } else {
-      out = copyPlain(&p, begin, limit, out);
-    }
-#else
     out = copyPlain(&p, begin, limit, out);
-#endif
     if (p == limit) return out;
     if (*p < 0x80) {
-      const std::string_view replacement = table[*p];
-      if (replacement.empty()) {
-        *out++ = static_cast<char>(*p);  // a tab in text
-      } else {
-        out = put(out, replacement);
-      }
-      ++p;
+      p = escapeOne<kToNul>(p, limit, table, &out);
       continue;
     }
     // A stretch of non-ASCII characters (Japanese text), a character at a
     // time until ASCII comes back.
-#if ORDIL_ESCAPE_SSE2
-    if constexpr (kVector) {
-      out = copyThreeByteVector(&p, limit, out);
-      if (p == limit || *p < 0x80) continue;  // ASCII is the plain path's
-    }
-#endif
     do {
       // Three-byte characters, the common case, step by a constant so the
       // next character's address does not wait on this one's bytes.
@@ -306,22 +401,7 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
         out += 3;
         continue;
       }
-      const size_t n = carriedSequenceLength(p, limit);
-      if (n == 0) {
-        // One U+FFFD for the maximal subpart (or the forbidden character).
-        char32_t cp;
-        const char* at = reinterpret_cast<const char*>(p);
-        p = reinterpret_cast<const unsigned char*>(
-            decodeUtf8(at, reinterpret_cast<const char*>(limit), &cp));
-        out = put(out, kReplacement);
-        continue;
-      }
-      out[0] = static_cast<char>(p[0]);
-      out[1] = static_cast<char>(p[1]);
-      if (n > 2) out[2] = static_cast<char>(p[2]);
-      if (n > 3) out[3] = static_cast<char>(p[3]);
-      p += n;
-      out += n;
+      p = escapeOne<kToNul>(p, limit, table, &out);
     } while (p < limit && *p >= 0x80);
   }
 }
@@ -350,6 +430,14 @@ char* escapeTextTo(std::string_view utf8, char* out) {
 
 char* escapeAttributeTo(std::string_view utf8, char* out) {
   return escapeTo<kVectorBuilt>(utf8, kAttributeTable, out);
+}
+
+char* escapeTextValueTo(std::string_view field, char* out) {
+  return escapeTo<kVectorBuilt, true>(field, kTextTable, out);
+}
+
+char* escapeAttributeValueTo(std::string_view field, char* out) {
+  return escapeTo<kVectorBuilt, true>(field, kAttributeTable, out);
 }
 
 char* escapeTextTo(std::string_view utf8, char* out, EscapePath path) {

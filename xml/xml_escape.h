@@ -24,14 +24,21 @@ void appendEscapedText(std::string_view utf8, std::string* out);
 // since attribute-value normalisation would turn them into spaces.
 void appendEscapedAttribute(std::string_view utf8, std::string* out);
 
-// The most bytes escaping n input bytes can give: a byte becomes at most a
-// five-byte reference.
-constexpr size_t maxEscapedSize(size_t n) { return 5 * n; }
+// The room escaping n input bytes needs: a byte becomes at most a five-byte
+// reference, and the escapers store whole blocks of 16 bytes, which may
+// reach 16 bytes past what they write.
+constexpr size_t maxEscapedSize(size_t n) { return 5 * n + 16; }
 
 // Escape into a caller's buffer, which must hold maxEscapedSize(utf8.size())
 // bytes at out. Return the byte after the last one written.
 char* escapeTextTo(std::string_view utf8, char* out);
 char* escapeAttributeTo(std::string_view utf8, char* out);
+
+// The same for a field of a cache record, whose value ends at its first NUL:
+// escapes the bytes before it (all of them if there is none), so that the
+// one scan of the field finds both.
+char* escapeTextValueTo(std::string_view field, char* out);
+char* escapeAttributeValueTo(std::string_view field, char* out);
 
 // The escapers' two paths, which give the same bytes for every input: the
 // portable one, a word of 8 bytes at a time, and where the build has one
