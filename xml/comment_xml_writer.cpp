@@ -1,7 +1,12 @@
 #include "xml/comment_xml_writer.h"
 
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "xml/xml_escape.h"
 
@@ -240,7 +245,7 @@ std::optional<platform::NativeFileName> outputNameFor(
 constexpr size_t kBufferSize = kFlushThreshold + kMaxChatRequest;
 
 CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer)
-    : buffer_(buffer != nullptr ? buffer : &ownBuffer_) {
+    : primary_(buffer != nullptr ? buffer : &ownBuffer_), buffer_(primary_) {
   if (target.standardOutput) {
     file_.useStandardOutput();
   } else {
@@ -253,7 +258,69 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
   used_ = head.size();
 }
 
-CommentXmlWriter::~CommentXmlWriter() = default;  // file_ discards what is not finished
+// A thread that writes one block at a time to a file while its owner fills
+// the next. The owner hands a block over with write() and may touch neither
+// the block nor the file again before wait() has returned.
+class BackgroundWriter {
+ public:
+  explicit BackgroundWriter(platform::OutputFile* file)
+      : file_(file), thread_([this] { run(); }) {}
+
+  ~BackgroundWriter() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();  // after the write at hand, if any
+  }
+
+  void write(const char* data, size_t size) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      data_ = data;
+      size_ = size;
+      busy_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for the block handed over last; returns how its write went.
+  Status wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+    return status_;
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return busy_ || stop_; });
+      if (!busy_) return;
+      lock.unlock();
+      Status written = file_->write(data_, size_);
+      lock.lock();
+      status_ = std::move(written);
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  platform::OutputFile* const file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool busy_ = false;
+  bool stop_ = false;
+  Status status_;
+  std::thread thread_;  // last: starts once the rest is set
+};
+
+// The thread, if one runs, is stopped before the file discards what is not
+// finished.
+CommentXmlWriter::~CommentXmlWriter() { background_.reset(); }
 
 inline char* CommentXmlWriter::room(size_t n) {
   if (buffer_->capacity() - used_ < n) makeRoom(n);
@@ -284,8 +351,27 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
   if (used_ >= kFlushThreshold) flush();
 }
 
-void CommentXmlWriter::flush() {
-  if (status_.ok() && used_ > 0) status_ = file_.write(buffer_->data(), used_);
+void CommentXmlWriter::flush(bool last) {
+  if (background_ != nullptr) {
+    Status written = background_->wait();
+    if (status_.ok()) status_ = std::move(written);
+  } else if (!last && status_.ok()) {
+    // The document outgrows one buffer: from now on blocks are written
+    // while the next is filled. Without a thread, they are written here.
+    try {
+      spare_.reserve(buffer_->capacity());
+      background_ = std::make_unique<BackgroundWriter>(&file_);
+    } catch (const std::system_error&) {
+    }
+  }
+  if (status_.ok() && used_ > 0) {
+    if (background_ != nullptr && !last) {
+      background_->write(buffer_->data(), used_);
+      buffer_ = buffer_ == primary_ ? &spare_ : primary_;
+    } else {
+      status_ = file_.write(buffer_->data(), used_);
+    }
+  }
   used_ = 0;  // after a failure later pieces are dropped
 }
 
@@ -294,7 +380,8 @@ const Status& CommentXmlWriter::finish() {
     finished_ = true;
     std::memcpy(room(kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
     used_ += kDocumentFoot.size();
-    flush();
+    flush(true);
+    background_.reset();
     if (!status_.ok()) {
       file_.discard();
     } else {

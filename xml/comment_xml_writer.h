@@ -86,8 +86,12 @@ struct OutputTarget {
   bool standardOutput = false;
 };
 
+class BackgroundWriter;
+
 // Writes one comment XML document, which replaces the output file whole or
-// not at all (platform::OutputFile). Construction prepares the output and
+// not at all (platform::OutputFile). A document longer than one buffer is
+// written by a second thread while the next buffer is filled, so that the
+// write calls overlap the formatting; a shorter one never starts it. Construction prepares the output and
 // writes the head; writeChat appends chat elements numbered from 1;
 // finish() writes the foot and puts the document in place. Destruction
 // without finish() abandons the document and leaves the output file as it
@@ -126,16 +130,21 @@ class CommentXmlWriter {
   char* room(size_t n);
   void makeRoom(size_t n);
   void done(const char* end);
-  void flush();
+  // Hands the buffer's bytes to the file: to the background thread while
+  // the chats go on, or (last) straight, once the thread's write is done.
+  void flush(bool last = false);
 
   bool finished_ = false;
   DecimalCounter number_;  // the no of the next chat
   uint32_t chats_ = 0;
   Status status_;
   Buffer ownBuffer_;  // used when the caller gives none
-  Buffer* buffer_;    // pending bytes, written out in large blocks
+  Buffer* const primary_;  // the caller's buffer, or ownBuffer_
+  Buffer* buffer_;         // pending bytes, written out in large blocks
   size_t used_ = 0;
   platform::OutputFile file_;
+  Buffer spare_;  // filled while the background thread writes the other
+  std::unique_ptr<BackgroundWriter> background_;  // stopped before file_ is gone
 };
 
 }  // namespace ordil
