@@ -23,20 +23,37 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// What each ASCII character becomes; an empty entry means "copy as is".
-using AsciiTable = std::array<std::string_view, 128>;
+// What an ASCII character becomes, held in a fixed 8 bytes so that it is
+// copied with one store of fixed size; the room's slack takes the bytes
+// stored past size.
+struct Reference {
+  char bytes[8];
+  uint8_t size;
+};
 
+constexpr Reference reference(std::string_view s) {
+  Reference r{};
+  for (size_t i = 0; i < s.size(); ++i) r.bytes[i] = s[i];
+  r.size = static_cast<uint8_t>(s.size());
+  return r;
+}
+
+using AsciiTable = std::array<Reference, 128>;
+
+// Only the entries of the characters that need work are used; the others
+// hold the character itself.
 constexpr AsciiTable makeTable(bool attribute) {
   AsciiTable table{};
-  for (size_t c = 0; c < 0x20; ++c) table[c] = kReplacement;
-  table['\t'] = attribute ? "&#9;" : "";
-  table['\n'] = attribute ? "&#10;" : "\r\n";
-  table['\r'] = "&#13;";
-  table['&'] = "&#38;";
-  table['<'] = "&#60;";
-  table['>'] = "&#62;";
-  table['"'] = "&#34;";
-  table['\''] = "&#39;";
+  for (size_t c = 0; c < 128; ++c) table[c] = Reference{{static_cast<char>(c)}, 1};
+  for (size_t c = 0; c < 0x20; ++c) table[c] = reference(kReplacement);
+  table['\t'] = attribute ? reference("&#9;") : reference("\t");
+  table['\n'] = attribute ? reference("&#10;") : reference("\r\n");
+  table['\r'] = reference("&#13;");
+  table['&'] = reference("&#38;");
+  table['<'] = reference("&#60;");
+  table['>'] = reference("&#62;");
+  table['"'] = reference("&#34;");
+  table['\''] = reference("&#39;");
   return table;
 }
 
@@ -133,6 +150,11 @@ size_t carriedSequenceLength(const unsigned char* p, const unsigned char* limit)
 char* put(char* out, std::string_view s) {
   std::memcpy(out, s.data(), s.size());
   return out + s.size();
+}
+
+inline char* putReference(char* out, const Reference& r) {
+  std::memcpy(out, r.bytes, sizeof r.bytes);
+  return out + r.size;
 }
 
 // Copies plain ASCII from *p to out up to the first byte that is not plain
@@ -246,8 +268,9 @@ inline bool rareLeadCarried(const unsigned char* p) {
 
 // Looks at the n bytes in v (n <= 16, zeros above; p holds the same bytes)
 // for the longest prefix of whole characters that are plain ASCII or
-// well-formed UTF-8 that XML carries. notPlain is notPlainMask(v) within
-// the n bytes, not 0; last says the field ends with these n bytes.
+// well-formed UTF-8 that XML carries. notPlain is notPlainMask(v) and high
+// the bytes of 0x80 and above, within the n bytes; high is not 0. last says
+// the field ends with these n bytes.
 //
 // Each byte's top bits class it: 0xxxxxxx ASCII, 10xxxxxx continuation,
 // 11xxxxxx a lead, 111xxxxx of three bytes or more, 1111xxxx of four. The
@@ -256,12 +279,11 @@ inline bool rareLeadCarried(const unsigned char* p) {
 // nothing more; the rare others (C0, C1, E0, ED and up) are looked at one
 // by one.
 [[gnu::always_inline]] inline BlockStop copyablePrefix(__m128i v, const unsigned char* p,
-                                                       size_t n, unsigned notPlain, bool last) {
+                                                       size_t n, unsigned notPlain,
+                                                       unsigned high, bool last) {
   const unsigned valid = (1u << n) - 1;
   const auto topBit = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
-  const unsigned high = topBit(v) & valid;
   const unsigned special = notPlain & ~high;  // ASCII that needs work
-  if (high == 0) return {static_cast<size_t>(std::countr_zero(special)), true};
 
   const unsigned bit6 = topBit(_mm_slli_epi16(v, 1));
   const unsigned bit5 = topBit(_mm_slli_epi16(v, 2));
@@ -315,12 +337,7 @@ template <bool kToNul>
                                                               char** out) {
   if (*p < 0x80) {
     if (kToNul && *p == 0) return limit;
-    const std::string_view replacement = table[*p];
-    if (replacement.empty()) {
-      *(*out)++ = static_cast<char>(*p);  // a tab in text
-    } else {
-      *out = put(*out, replacement);
-    }
+    *out = putReference(*out, table[*p]);
     return p + 1;
   }
   const size_t n = carriedSequenceLength(p, limit);
@@ -341,6 +358,36 @@ template <bool kToNul>
 }
 
 #if ORDIL_ESCAPE_SSE2
+// Escapes a block of n ASCII bytes, v, already stored at out, whose bytes
+// that need work are marked in special (not 0). The plain stretches between
+// them are copied from a copy of the block on the stack, 16 bytes at a
+// time. Returns the end of the output; with kToNul, sets *ended at a NUL.
+template <bool kToNul>
+[[gnu::always_inline]] inline char* escapeAsciiBlock(__m128i v, unsigned special, size_t n,
+                                                     const AsciiTable& table, char* out,
+                                                     bool* ended) {
+  alignas(16) unsigned char block[32];
+  _mm_store_si128(reinterpret_cast<__m128i*>(block), v);
+  _mm_store_si128(reinterpret_cast<__m128i*>(block + 16), _mm_setzero_si128());
+  size_t next = static_cast<size_t>(std::countr_zero(special));
+  out += next;  // the stretch before the first is in place
+  for (;;) {
+    const unsigned char c = block[next];
+    if (kToNul && c == 0) {
+      *ended = true;
+      return out;
+    }
+    out = putReference(out, table[c]);
+    const size_t from = next + 1;
+    special &= special - 1;
+    next = special != 0 ? static_cast<size_t>(std::countr_zero(special)) : n;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
+    out += next - from;
+    if (special == 0) return out;
+  }
+}
+
 // The vector path: 16 bytes at a time (the last ones of a field loaded
 // without reading past it), each block stored whole before it is looked
 // at, so that what is copied as it is costs no separate copy; the room's
@@ -361,7 +408,15 @@ char* escapeVector(std::string_view utf8, const AsciiTable& table, char* out) {
       out += n;
       continue;
     }
-    const BlockStop block = copyablePrefix(v, p, n, notPlain, left <= 16);
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1u << n) - 1);
+    if (high == 0) {
+      bool ended = false;
+      out = escapeAsciiBlock<kToNul>(v, notPlain, n, table, out, &ended);
+      if (kToNul && ended) return out;
+      p += n;
+      continue;
+    }
+    const BlockStop block = copyablePrefix(v, p, n, notPlain, high, left <= 16);
     p += block.stop;
     out += block.stop;
     if (block.escapeNext) p = escapeOne<kToNul>(p, limit, table, &out);
