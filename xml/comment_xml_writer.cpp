@@ -355,9 +355,10 @@ void CommentXmlWriter::flush(bool last) {
   if (background_ != nullptr) {
     Status written = background_->wait();
     if (status_.ok()) status_ = std::move(written);
-  } else if (!last && status_.ok()) {
-    // The document outgrows one buffer: from now on blocks are written
-    // while the next is filled. Without a thread, they are written here.
+  } else if (!last && status_.ok() && ++flushes_ > 1) {
+    // The document outgrows two buffers: from now on blocks are written
+    // while the next is filled (for less, starting a thread costs more than
+    // it spares). Without a thread, they are written here.
     try {
       spare_.reserve(buffer_->capacity());
       background_ = std::make_unique<BackgroundWriter>(&file_);

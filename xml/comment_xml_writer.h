@@ -89,7 +89,7 @@ struct OutputTarget {
 class BackgroundWriter;
 
 // Writes one comment XML document, which replaces the output file whole or
-// not at all (platform::OutputFile). A document longer than one buffer is
+// not at all (platform::OutputFile). A document longer than two buffers is
 // written by a second thread while the next buffer is filled, so that the
 // write calls overlap the formatting; a shorter one never starts it. Construction prepares the output and
 // writes the head; writeChat appends chat elements numbered from 1;
@@ -144,6 +144,7 @@ class CommentXmlWriter {
   size_t used_ = 0;
   platform::OutputFile file_;
   Buffer spare_;  // filled while the background thread writes the other
+  int flushes_ = 0;  // before the thread starts
   std::unique_ptr<BackgroundWriter> background_;  // stopped before file_ is gone
 };
 
