@@ -1,12 +1,17 @@
 // Micro-benchmarks: decoding one record and writing one chat element, for
-// typical text lengths, in English (ASCII) and Japanese (3-byte UTF-8).
+// typical text lengths, in English (ASCII) and Japanese (3-byte UTF-8); and
+// each path of the escaper over the texts and user ids of the realistic and
+// stress profiles.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "cache/cache_record.h"
 #include "tools/cache_builder.h"
 #include "xml/comment_xml_writer.h"
+#include "xml/xml_escape.h"
 
 namespace {
 
@@ -55,6 +60,39 @@ BENCHMARK(BM_AppendChat)
     ->ArgNames({"text", "japanese"})
     ->Args({10, 0})->Args({40, 0})->Args({200, 0})
     ->Args({10, 1})->Args({40, 1})->Args({200, 1});
+
+// Escapes the fields of 10,000 generated comments, text and user id, with
+// one path; range(0) is the profile (0 realistic, 1 stress), range(1) the
+// path (0 portable, 1 vector).
+void BM_Escape(benchmark::State& state) {
+  const auto mix = state.range(0) == 0 ? ordil::tools::RandomMix::kRealistic
+                                       : ordil::tools::RandomMix::kStress;
+  const auto path = state.range(1) == 0 ? ordil::EscapePath::kPortable : ordil::EscapePath::kVector;
+  if (path == ordil::EscapePath::kVector && !ordil::hasVectorEscaping()) {
+    state.SkipWithError("no vector path in this build");
+    return;
+  }
+  const std::vector<ordil::tools::Comment> comments = ordil::tools::randomRecords(14, 10000, mix);
+  size_t bytes = 0;
+  size_t longest = 0;
+  for (const auto& c : comments) {
+    bytes += c.text.size() + c.userId.size();
+    longest = std::max({longest, c.text.size(), c.userId.size()});
+  }
+  std::string out(ordil::maxEscapedSize(longest), '\0');
+  for (auto _ : state) {
+    for (const auto& c : comments) {
+      benchmark::DoNotOptimize(ordil::escapeTextTo(c.text, out.data(), path));
+      benchmark::DoNotOptimize(ordil::escapeAttributeTo(c.userId, out.data(), path));
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(comments.size()));
+}
+BENCHMARK(BM_Escape)
+    ->ArgNames({"stress", "vector"})
+    ->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1});
 
 }  // namespace
 

@@ -106,5 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(std::string_view(portable.data(), static_cast<size_t>(p - portable.data())) ==
           std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));
   }
+
+  // A record's field, escaped up to its first NUL, gives what escaping the
+  // bytes before it gives.
+  std::string value(ordil::maxEscapedSize(in.size()), '\0');
+  const char* t = ordil::escapeTextValueTo(in, value.data());
+  check(std::string_view(value.data(), static_cast<size_t>(t - value.data())) ==
+        [&] { std::string s; ordil::appendEscapedText(beforeNul, &s); return s; }());
+  const char* a = ordil::escapeAttributeValueTo(in, value.data());
+  check(std::string_view(value.data(), static_cast<size_t>(a - value.data())) ==
+        [&] { std::string s; ordil::appendEscapedAttribute(beforeNul, &s); return s; }());
   return 0;
 }
