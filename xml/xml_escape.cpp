@@ -266,21 +266,30 @@ inline bool rareLeadCarried(const unsigned char* p) {
   }
 }
 
-// Looks at the n bytes in v (n <= 16, zeros above; p holds the same bytes)
-// for the longest prefix of whole characters that are plain ASCII or
-// well-formed UTF-8 that XML carries. notPlain is notPlainMask(v) and high
-// the bytes of 0x80 and above, within the n bytes; high is not 0. last says
-// the field ends with these n bytes.
+// What a block of mixed bytes holds, one bit per byte: the bytes that stop
+// the copying (bad), where leads expect continuations, the continuations,
+// and where a sequence that runs past the block begins (cut, or n).
+struct BlockScan {
+  unsigned bad;
+  unsigned expected;
+  unsigned cont;
+  size_t cut;
+  size_t n;
+  bool last;  // the field ends with the block
+};
+
+// Classes the n bytes in v (n <= 16, zeros above; p holds the same bytes).
+// notPlain is notPlainMask(v) and high the bytes of 0x80 and above, within
+// the n bytes; high is not 0. last says the field ends with these n bytes.
 //
 // Each byte's top bits class it: 0xxxxxxx ASCII, 10xxxxxx continuation,
 // 11xxxxxx a lead, 111xxxxx of three bytes or more, 1111xxxx of four. The
-// prefix is well-formed when the continuations are exactly where the leads
+// bytes are well-formed when the continuations are exactly where the leads
 // expect them. Leads of Japanese and most other text (C2-DF, E1-EC) need
 // nothing more; the rare others (C0, C1, E0, ED and up) are looked at one
-// by one.
-[[gnu::always_inline]] inline BlockStop copyablePrefix(__m128i v, const unsigned char* p,
-                                                       size_t n, unsigned notPlain,
-                                                       unsigned high, bool last) {
+// by one. An ASCII byte that needs work is bad too.
+[[gnu::always_inline]] inline BlockScan scanBlock(__m128i v, const unsigned char* p, size_t n,
+                                                  unsigned notPlain, unsigned high, bool last) {
   const unsigned valid = (1u << n) - 1;
   const auto topBit = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
   const unsigned special = notPlain & ~high;  // ASCII that needs work
@@ -309,18 +318,26 @@ inline bool rareLeadCarried(const unsigned char* p) {
     const unsigned i = static_cast<unsigned>(std::countr_zero(rare));
     if (!rareLeadCarried(p + i)) bad |= 1u << i;
   }
-  BlockStop result{n, false};
+  const size_t cut = overrun != 0 ? static_cast<size_t>(std::countr_zero(overrun)) : n;
+  return {bad, expected, cont, cut, n, last};
+}
+
+// Where the copying stops at or after from, a character boundary after
+// which every character up to the next bad byte is whole.
+[[gnu::always_inline]] inline BlockStop nextStop(const BlockScan& scan, size_t from) {
+  const unsigned bad = scan.bad & ~((1u << from) - 1);
+  // A sequence cut off by the end of the field is the scalar code's; before
+  // it, the next block takes it whole.
+  BlockStop result{scan.cut, scan.last && scan.cut < scan.n};
   if (bad != 0) {
     const unsigned first = static_cast<unsigned>(std::countr_zero(bad));
     // A continuation missing where a lead expected one: the character
     // starts at that lead, the last byte before it that is not a
-    // continuation.
-    result = {(expected >> first) & 1 ? highestBit(~cont & ((1u << first) - 1)) : first, true};
-  }
-  if (overrun != 0) {
-    const size_t cut = static_cast<size_t>(std::countr_zero(overrun));
-    // Before the end of the field, the next block takes the sequence whole.
-    if (cut < result.stop) result = {cut, last};
+    // continuation (at from or after it).
+    const size_t stop = (scan.expected >> first) & 1
+                            ? highestBit(~scan.cont & ((1u << first) - 1))
+                            : first;
+    if (stop < result.stop) result = {stop, true};
   }
   return result;
 }
@@ -416,9 +433,28 @@ char* escapeVector(std::string_view utf8, const AsciiTable& table, char* out) {
       p += n;
       continue;
     }
-    const BlockStop block = copyablePrefix(v, p, n, notPlain, high, left <= 16);
-    p += block.stop;
+    // Mixed bytes: the ASCII that needs work is escaped within the block,
+    // its plain stretches copied from a copy of it on the stack; any other
+    // stop goes to the character-at-a-time code.
+    const BlockScan scan = scanBlock(v, p, n, notPlain, high, left <= 16);
+    BlockStop block = nextStop(scan, 0);
     out += block.stop;
+    if (block.escapeNext && p[block.stop] < 0x80) {
+      alignas(16) unsigned char copy[32];
+      _mm_store_si128(reinterpret_cast<__m128i*>(copy), v);
+      _mm_store_si128(reinterpret_cast<__m128i*>(copy + 16), _mm_setzero_si128());
+      do {
+        const unsigned char c = copy[block.stop];
+        if (kToNul && c == 0) return out;
+        out = putReference(out, table[c]);
+        const size_t from = block.stop + 1;
+        block = nextStop(scan, from);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(copy + from)));
+        out += block.stop - from;
+      } while (block.escapeNext && block.stop < n && p[block.stop] < 0x80);
+    }
+    p += block.stop;
     if (block.escapeNext) p = escapeOne<kToNul>(p, limit, table, &out);
   }
   return out;
