@@ -63,13 +63,16 @@ BENCHMARK(BM_AppendChat)
 
 // Escapes the fields of 10,000 generated comments, text and user id, with
 // one path; range(0) is the profile (0 realistic, 1 stress), range(1) the
-// path (0 portable, 1 vector).
+// path (0 portable, 1 vector, 2 wide vector).
 void BM_Escape(benchmark::State& state) {
   const auto mix = state.range(0) == 0 ? ordil::tools::RandomMix::kRealistic
                                        : ordil::tools::RandomMix::kStress;
-  const auto path = state.range(1) == 0 ? ordil::EscapePath::kPortable : ordil::EscapePath::kVector;
-  if (path == ordil::EscapePath::kVector && !ordil::hasVectorEscaping()) {
-    state.SkipWithError("no vector path in this build");
+  const ordil::EscapePath paths[] = {ordil::EscapePath::kPortable, ordil::EscapePath::kVector,
+                                      ordil::EscapePath::kWideVector};
+  const ordil::EscapePath path = paths[state.range(1)];
+  if ((path == ordil::EscapePath::kVector && !ordil::hasVectorEscaping()) ||
+      (path == ordil::EscapePath::kWideVector && !ordil::hasWideVectorEscaping())) {
+    state.SkipWithError("this path is not there");
     return;
   }
   const std::vector<ordil::tools::Comment> comments = ordil::tools::randomRecords(14, 10000, mix);
@@ -92,7 +95,7 @@ void BM_Escape(benchmark::State& state) {
 }
 BENCHMARK(BM_Escape)
     ->ArgNames({"stress", "vector"})
-    ->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1});
+    ->Args({0, 0})->Args({0, 1})->Args({0, 2})->Args({1, 0})->Args({1, 1})->Args({1, 2});
 
 }  // namespace
 

@@ -115,8 +115,16 @@ std::string escapedBy(EscapePath path, std::string_view in, bool attribute) {
   return std::string(block.get(), end);
 }
 
-TEST(XmlEscape, VectorPathGivesWhatThePortableOneGives) {
-  if (!hasVectorEscaping()) GTEST_SKIP() << "this build has the portable path only";
+// The vector paths this build and processor have.
+std::vector<EscapePath> vectorPaths() {
+  std::vector<EscapePath> paths;
+  if (hasVectorEscaping()) paths.push_back(EscapePath::kVector);
+  if (hasWideVectorEscaping()) paths.push_back(EscapePath::kWideVector);
+  return paths;
+}
+
+TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
+  if (vectorPaths().empty()) GTEST_SKIP() << "this build has the portable path only";
   // Pieces that each path treats on its own: plain ASCII, each kind of
   // character that needs work, the three-byte characters the vector path
   // copies 15 bytes at a time and the ones it leaves to the scalar code
@@ -133,18 +141,21 @@ TEST(XmlEscape, VectorPathGivesWhatThePortableOneGives) {
       "\xF8", "\xF0\x9F\x98", "0123456789abcdef"};
   std::mt19937 rng(14);
   // Some inputs lean on one piece so that long runs of it meet the others at
-  // every offset around the 16-byte width.
+  // every offset around the 16- and 32-byte widths.
   for (int i = 0; i < 20000; ++i) {
     const std::string_view common = pieces[rng() % std::size(pieces)];
-    const size_t length = rng() % 80;
+    const size_t length = rng() % 120;
     std::string s;
     while (s.size() < length) s += rng() % 4 != 0 ? common : pieces[rng() % std::size(pieces)];
-    for (size_t offset = 0; offset < 17 && offset <= s.size(); offset += 1 + rng() % 4) {
+    for (size_t offset = 0; offset < 33 && offset <= s.size(); offset += 1 + rng() % 4) {
       const std::string_view in = std::string_view(s).substr(offset);
       for (const bool attribute : {false, true}) {
-        ASSERT_EQ(escapedBy(EscapePath::kVector, in, attribute),
-                  escapedBy(EscapePath::kPortable, in, attribute))
-            << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "");
+        const std::string portable = escapedBy(EscapePath::kPortable, in, attribute);
+        for (const EscapePath path : vectorPaths()) {
+          ASSERT_EQ(escapedBy(path, in, attribute), portable)
+              << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "")
+              << (path == EscapePath::kWideVector ? " (wide)" : "");
+        }
       }
     }
   }
@@ -179,11 +190,14 @@ TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
                                 "\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3\x81\x82\xE3",
                                 "user-id-of-23-bytes-xyz", "abcdefgh", "abcdefghi", "&&&&&&&&&a",
                                 "&&&&&&&&&ab",
-                                "\xE3\x81\x82", "\xFF\xFF", "12345678\xE3\x81"};
+                                "\xE3\x81\x82", "\xFF\xFF", "12345678\xE3\x81",
+                                "thirty-two plain characters here", "thirty-one plain characters &<>",
+                                std::string(31, '&'), std::string(33, '<'), std::string(1, '\n')};
   for (const std::string& in : inputs) {
     SCOPED_TRACE(::testing::PrintToString(in));
     for (const bool attribute : {false, true}) {
-      for (const EscapePath path : {EscapePath::kPortable, EscapePath::kVector}) {
+      for (const EscapePath path :
+           {EscapePath::kPortable, EscapePath::kVector, EscapePath::kWideVector}) {
         EXPECT_EQ(escapedBy(path, in, attribute), escapeThroughUtf16(in, attribute));
       }
     }

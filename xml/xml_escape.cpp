@@ -11,8 +11,17 @@
 // SSE2 is part of every x86-64 processor; other builds (the 32-bit Windows
 // program among them) use the portable word-at-a-time path alone.
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define ORDIL_ESCAPE_SSE2 1
+// The AVX2 path is compiled for AVX2 whatever the build's own target.
+#if defined(__clang__)
+#define ORDIL_BEGIN_AVX2 \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define ORDIL_END_AVX2 _Pragma("clang attribute pop")
+#else
+#define ORDIL_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define ORDIL_END_AVX2 _Pragma("GCC pop_options")
+#endif
 #else
 #define ORDIL_ESCAPE_SSE2 0
 #endif
@@ -194,51 +203,9 @@ inline char* putReference(char* out, const Reference& r) {
 }
 
 #if ORDIL_ESCAPE_SSE2
-// Bytes of the 16 in v that are not plain, one bit each.
-[[gnu::always_inline]] inline unsigned notPlainMask(__m128i v) {
-  const __m128i k20 = _mm_set1_epi8(0x20);
-  const __m128i k01 = _mm_set1_epi8(0x01);
-  const __m128i k02 = _mm_set1_epi8(0x02);
-  const __m128i kAmpApos = _mm_set1_epi8(0x27);  // & (26) and ' (27), with bit 0 set
-  const __m128i kLtGt = _mm_set1_epi8(0x3E);     // < (3C) and > (3E), with bit 1 set
-  const __m128i kQuote = _mm_set1_epi8(0x22);
-  // Signed: the bytes of 0x80 and above are negative, so this marks them
-  // with the controls.
-  const __m128i marked =
-      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, k20), _mm_cmpeq_epi8(v, kQuote)),
-                   _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, k01), kAmpApos),
-                                _mm_cmpeq_epi8(_mm_or_si128(v, k02), kLtGt)));
-  return static_cast<unsigned>(_mm_movemask_epi8(marked));
+inline size_t highestBit(uint64_t mask) {
+  return 63 - static_cast<size_t>(std::countl_zero(mask));
 }
-
-// The n < 16 bytes at p in the low bytes of a vector, zeros above. Reads
-// only [p, p + n), with two overlapping loads at most. (x86 is
-// little-endian, so a loaded word's first byte is its lowest.)
-[[gnu::always_inline]] inline __m128i loadShort(const unsigned char* p, size_t n) {
-  if (n >= 8) {
-    uint64_t low;
-    uint64_t high = 0;
-    std::memcpy(&low, p, 8);
-    if (n > 8) {
-      std::memcpy(&high, p + n - 8, 8);
-      high >>= 8 * (16 - n);
-    }
-    return _mm_set_epi64x(static_cast<int64_t>(high), static_cast<int64_t>(low));
-  }
-  uint64_t word;
-  if (n >= 4) {
-    uint32_t first;
-    uint32_t last;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + n - 4, 4);
-    word = first | uint64_t{last} << (8 * (n - 4));  // the overlap holds the same bytes
-  } else {
-    word = uint64_t{p[0]} | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
-  }
-  return _mm_set_epi64x(0, static_cast<int64_t>(word));
-}
-
-inline unsigned highestBit(unsigned mask) { return 31 - static_cast<unsigned>(std::countl_zero(mask)); }
 
 // Where the copying of a block stops: the bytes before stop are whole
 // characters copied as they are; when escapeNext, the character at stop is
@@ -266,81 +233,6 @@ inline bool rareLeadCarried(const unsigned char* p) {
   }
 }
 
-// What a block of mixed bytes holds, one bit per byte: the bytes that stop
-// the copying (bad), where leads expect continuations, the continuations,
-// and where a sequence that runs past the block begins (cut, or n).
-struct BlockScan {
-  unsigned bad;
-  unsigned expected;
-  unsigned cont;
-  size_t cut;
-  size_t n;
-  bool last;  // the field ends with the block
-};
-
-// Classes the n bytes in v (n <= 16, zeros above; p holds the same bytes).
-// notPlain is notPlainMask(v) and high the bytes of 0x80 and above, within
-// the n bytes; high is not 0. last says the field ends with these n bytes.
-//
-// Each byte's top bits class it: 0xxxxxxx ASCII, 10xxxxxx continuation,
-// 11xxxxxx a lead, 111xxxxx of three bytes or more, 1111xxxx of four. The
-// bytes are well-formed when the continuations are exactly where the leads
-// expect them. Leads of Japanese and most other text (C2-DF, E1-EC) need
-// nothing more; the rare others (C0, C1, E0, ED and up) are looked at one
-// by one. An ASCII byte that needs work is bad too.
-[[gnu::always_inline]] inline BlockScan scanBlock(__m128i v, const unsigned char* p, size_t n,
-                                                  unsigned notPlain, unsigned high, bool last) {
-  const unsigned valid = (1u << n) - 1;
-  const auto topBit = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
-  const unsigned special = notPlain & ~high;  // ASCII that needs work
-
-  const unsigned bit6 = topBit(_mm_slli_epi16(v, 1));
-  const unsigned bit5 = topBit(_mm_slli_epi16(v, 2));
-  const unsigned bit4 = topBit(_mm_slli_epi16(v, 3));
-  const unsigned lead = high & bit6;
-  const unsigned cont = high & ~bit6;
-  const unsigned long3 = lead & bit5;
-  const unsigned long4 = long3 & bit4;
-  // C0, C1, E0, and ED to FF.
-  const __m128i rareBytes = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFE))),
-                                  _mm_set1_epi8(static_cast<char>(0xC0))),
-                   _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0)))),
-      _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(0xED))), v));
-  unsigned rare = topBit(rareBytes) & valid;
-
-  const unsigned expected = (lead << 1) | (long3 << 2) | (long4 << 3);
-  unsigned bad = (special | (cont ^ expected)) & valid;
-  // Leads whose sequence runs past the n bytes.
-  const unsigned overrun =
-      (lead & ~(valid >> 1)) | (long3 & ~(valid >> 2)) | (long4 & ~(valid >> 3));
-  for (rare &= ~overrun; rare != 0; rare &= rare - 1) {
-    const unsigned i = static_cast<unsigned>(std::countr_zero(rare));
-    if (!rareLeadCarried(p + i)) bad |= 1u << i;
-  }
-  const size_t cut = overrun != 0 ? static_cast<size_t>(std::countr_zero(overrun)) : n;
-  return {bad, expected, cont, cut, n, last};
-}
-
-// Where the copying stops at or after from, a character boundary after
-// which every character up to the next bad byte is whole.
-[[gnu::always_inline]] inline BlockStop nextStop(const BlockScan& scan, size_t from) {
-  const unsigned bad = scan.bad & ~((1u << from) - 1);
-  // A sequence cut off by the end of the field is the scalar code's; before
-  // it, the next block takes it whole.
-  BlockStop result{scan.cut, scan.last && scan.cut < scan.n};
-  if (bad != 0) {
-    const unsigned first = static_cast<unsigned>(std::countr_zero(bad));
-    // A continuation missing where a lead expected one: the character
-    // starts at that lead, the last byte before it that is not a
-    // continuation (at from or after it).
-    const size_t stop = (scan.expected >> first) & 1
-                            ? highestBit(~scan.cont & ((1u << first) - 1))
-                            : first;
-    if (stop < result.stop) result = {stop, true};
-  }
-  return result;
-}
 #endif
 
 // Escapes one character that the copying leaves, at p < limit: an ASCII
@@ -375,96 +267,121 @@ template <bool kToNul>
 }
 
 #if ORDIL_ESCAPE_SSE2
-// Escapes a block of n ASCII bytes, v, already stored at out, whose bytes
-// that need work are marked in special (not 0). The plain stretches between
-// them are copied from a copy of the block on the stack, 16 bytes at a
-// time. Returns the end of the output; with kToNul, sets *ended at a NUL.
-template <bool kToNul>
-[[gnu::always_inline]] inline char* escapeAsciiBlock(__m128i v, unsigned special, size_t n,
-                                                     const AsciiTable& table, char* out,
-                                                     bool* ended) {
-  alignas(16) unsigned char block[32];
-  _mm_store_si128(reinterpret_cast<__m128i*>(block), v);
-  _mm_store_si128(reinterpret_cast<__m128i*>(block + 16), _mm_setzero_si128());
-  size_t next = static_cast<size_t>(std::countr_zero(special));
-  out += next;  // the stretch before the first is in place
-  for (;;) {
-    const unsigned char c = block[next];
-    if (kToNul && c == 0) {
-      *ended = true;
-      return out;
-    }
-    out = putReference(out, table[c]);
-    const size_t from = next + 1;
-    special &= special - 1;
-    next = special != 0 ? static_cast<size_t>(std::countr_zero(special)) : n;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
-    out += next - from;
-    if (special == 0) return out;
-  }
+// 16 bytes at a time, with SSE2: part of every x86-64 processor.
+namespace sse2 {
+
+using Block = __m128i;
+constexpr size_t kWidth = 16;
+
+[[gnu::always_inline]] inline Block loadWhole(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// The vector path: 16 bytes at a time (the last ones of a field loaded
-// without reading past it), each block stored whole before it is looked
-// at, so that what is copied as it is costs no separate copy; the room's
-// slack takes the block stored past the last bytes.
-template <bool kToNul>
-char* escapeVector(std::string_view utf8, const AsciiTable& table, char* out) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  const unsigned char* const limit = p + utf8.size();
-  while (p < limit) {
-    const size_t left = static_cast<size_t>(limit - p);
-    const size_t n = left < 16 ? left : 16;
-    const __m128i v = n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
-                              : loadShort(p, n);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    const unsigned notPlain = notPlainMask(v) & ((1u << n) - 1);
-    if (notPlain == 0) {
-      p += n;
-      out += n;
-      continue;
+// Two overlapping loads at most. (x86 is little-endian, so a loaded word's
+// first byte is its lowest.)
+[[gnu::always_inline]] inline Block loadPart(const unsigned char* p, size_t n) {
+  if (n >= 8) {
+    uint64_t low;
+    uint64_t high = 0;
+    std::memcpy(&low, p, 8);
+    if (n > 8) {
+      std::memcpy(&high, p + n - 8, 8);
+      high >>= 8 * (16 - n);
     }
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1u << n) - 1);
-    if (high == 0) {
-      bool ended = false;
-      out = escapeAsciiBlock<kToNul>(v, notPlain, n, table, out, &ended);
-      if (kToNul && ended) return out;
-      p += n;
-      continue;
-    }
-    // Mixed bytes: the ASCII that needs work is escaped within the block,
-    // its plain stretches copied from a copy of it on the stack; any other
-    // stop goes to the character-at-a-time code.
-    const BlockScan scan = scanBlock(v, p, n, notPlain, high, left <= 16);
-    BlockStop block = nextStop(scan, 0);
-    out += block.stop;
-    if (block.escapeNext && p[block.stop] < 0x80) {
-      alignas(16) unsigned char copy[32];
-      _mm_store_si128(reinterpret_cast<__m128i*>(copy), v);
-      _mm_store_si128(reinterpret_cast<__m128i*>(copy + 16), _mm_setzero_si128());
-      do {
-        const unsigned char c = copy[block.stop];
-        if (kToNul && c == 0) return out;
-        out = putReference(out, table[c]);
-        const size_t from = block.stop + 1;
-        block = nextStop(scan, from);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(copy + from)));
-        out += block.stop - from;
-      } while (block.escapeNext && block.stop < n && p[block.stop] < 0x80);
-    }
-    p += block.stop;
-    if (block.escapeNext) p = escapeOne<kToNul>(p, limit, table, &out);
+    return _mm_set_epi64x(static_cast<int64_t>(high), static_cast<int64_t>(low));
   }
-  return out;
+  uint64_t word = 0;
+  if (n >= 4) {
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    word = first | uint64_t{last} << (8 * (n - 4));  // the overlap holds the same bytes
+  } else if (n > 0) {
+    word = uint64_t{p[0]} | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
+  }
+  return _mm_set_epi64x(0, static_cast<int64_t>(word));
 }
+
+[[gnu::always_inline]] inline void storeWhole(char* out, Block v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+[[gnu::always_inline]] inline uint64_t topBits(Block v) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(v));
+}
+[[gnu::always_inline]] inline Block splat(int byte) {
+  return _mm_set1_epi8(static_cast<char>(byte));
+}
+[[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm_or_si128(a, b); }
+[[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm_and_si128(a, b); }
+[[gnu::always_inline]] inline Block eqB(Block a, Block b) { return _mm_cmpeq_epi8(a, b); }
+[[gnu::always_inline]] inline Block lessSigned(Block a, Block b) { return _mm_cmplt_epi8(a, b); }
+[[gnu::always_inline]] inline Block maxUnsigned(Block a, Block b) { return _mm_max_epu8(a, b); }
+[[gnu::always_inline]] inline Block zeroBlock() { return _mm_setzero_si128(); }
+template <int k>
+[[gnu::always_inline]] inline Block shiftBits(Block v) { return _mm_slli_epi16(v, k); }
+
+#include "xml/escape_blocks.inc"
+
+}  // namespace sse2
+
+// 32 bytes at a time, with AVX2, where the processor has it (checked once,
+// at start-up).
+ORDIL_BEGIN_AVX2
+namespace avx2 {
+
+using Block = __m256i;
+constexpr size_t kWidth = 32;
+
+[[gnu::always_inline]] inline Block loadWhole(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+[[gnu::always_inline]] inline Block loadPart(const unsigned char* p, size_t n) {
+  if (n >= 16) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(sse2::loadWhole(p)),
+                                   sse2::loadPart(p + 16, n - 16), 1);
+  }
+  return _mm256_inserti128_si256(_mm256_setzero_si256(), sse2::loadPart(p, n), 0);
+}
+[[gnu::always_inline]] inline void storeWhole(char* out, Block v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+}
+[[gnu::always_inline]] inline uint64_t topBits(Block v) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(v));
+}
+[[gnu::always_inline]] inline Block splat(int byte) {
+  return _mm256_set1_epi8(static_cast<char>(byte));
+}
+[[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm256_or_si256(a, b); }
+[[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm256_and_si256(a, b); }
+[[gnu::always_inline]] inline Block eqB(Block a, Block b) { return _mm256_cmpeq_epi8(a, b); }
+[[gnu::always_inline]] inline Block lessSigned(Block a, Block b) { return _mm256_cmpgt_epi8(b, a); }
+[[gnu::always_inline]] inline Block maxUnsigned(Block a, Block b) { return _mm256_max_epu8(a, b); }
+[[gnu::always_inline]] inline Block zeroBlock() { return _mm256_setzero_si256(); }
+template <int k>
+[[gnu::always_inline]] inline Block shiftBits(Block v) { return _mm256_slli_epi16(v, k); }
+
+#include "xml/escape_blocks.inc"
+
+}  // namespace avx2
+ORDIL_END_AVX2
+
+bool processorHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+
+const bool kHasAvx2 = processorHasAvx2();
 #endif
 
+// kVector: the widest vector path the processor has.
 template <bool kVector, bool kToNul = false>
 char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
 #if ORDIL_ESCAPE_SSE2
-  if constexpr (kVector) return escapeVector<kToNul>(utf8, table, out);
+  if constexpr (kVector) {
+    return kHasAvx2 ? avx2::escapeBlocks<kToNul>(utf8, table, out)
+                    : sse2::escapeBlocks<kToNul>(utf8, table, out);
+  }
 #endif
   const unsigned char* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
   const unsigned char* const limit = begin + utf8.size();
@@ -500,7 +417,12 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
 constexpr bool kVectorBuilt = ORDIL_ESCAPE_SSE2 != 0;
 
 char* escapeWith(EscapePath path, std::string_view utf8, const AsciiTable& table, char* out) {
-  if (kVectorBuilt && path == EscapePath::kVector) return escapeTo<true>(utf8, table, out);
+#if ORDIL_ESCAPE_SSE2
+  if (path == EscapePath::kWideVector && kHasAvx2) return avx2::escapeBlocks<false>(utf8, table, out);
+  if (path != EscapePath::kPortable) return sse2::escapeBlocks<false>(utf8, table, out);
+#else
+  static_cast<void>(path);
+#endif
   return escapeTo<false>(utf8, table, out);
 }
 
@@ -514,6 +436,14 @@ void appendEscaped(std::string_view utf8, const AsciiTable& table, std::string* 
 }  // namespace
 
 bool hasVectorEscaping() { return kVectorBuilt; }
+
+bool hasWideVectorEscaping() {
+#if ORDIL_ESCAPE_SSE2
+  return kHasAvx2;
+#else
+  return false;
+#endif
+}
 
 char* escapeTextTo(std::string_view utf8, char* out) {
   return escapeTo<kVectorBuilt>(utf8, kTextTable, out);

@@ -25,9 +25,9 @@ void appendEscapedText(std::string_view utf8, std::string* out);
 void appendEscapedAttribute(std::string_view utf8, std::string* out);
 
 // The room escaping n input bytes needs: a byte becomes at most a five-byte
-// reference, and the escapers store whole blocks of 16 bytes, which may
-// reach 16 bytes past what they write.
-constexpr size_t maxEscapedSize(size_t n) { return 5 * n + 16; }
+// reference, and the escapers store whole blocks of up to 32 bytes, which
+// may reach 32 bytes past what they write.
+constexpr size_t maxEscapedSize(size_t n) { return 5 * n + 32; }
 
 // Escape into a caller's buffer, which must hold maxEscapedSize(utf8.size())
 // bytes at out. Return the byte after the last one written.
@@ -40,14 +40,16 @@ char* escapeAttributeTo(std::string_view utf8, char* out);
 char* escapeTextValueTo(std::string_view field, char* out);
 char* escapeAttributeValueTo(std::string_view field, char* out);
 
-// The escapers' two paths, which give the same bytes for every input: the
-// portable one, a word of 8 bytes at a time, and where the build has one
-// (SSE2, on every x86-64 processor) the vector one, 16 bytes at a time,
-// which the calls above use. For the tests and the fuzz target, which
-// compare them; a build without the vector path runs the portable one for
-// both.
-enum class EscapePath { kPortable, kVector };
+// The escapers' paths, which give the same bytes for every input: the
+// portable one, a word of 8 bytes at a time; where the build has it (SSE2,
+// on every x86-64 processor) the vector one, 16 bytes at a time; and where
+// the processor also has AVX2, the wide vector one, 32 bytes at a time. The
+// calls above use the widest there is. For the tests, the benchmarks and
+// the fuzz target, which compare them; a path that is not there runs the
+// next narrower one.
+enum class EscapePath { kPortable, kVector, kWideVector };
 bool hasVectorEscaping();
+bool hasWideVectorEscaping();
 char* escapeTextTo(std::string_view utf8, char* out, EscapePath path);
 char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path);
 
