@@ -309,8 +309,46 @@ constexpr size_t kWidth = 16;
 [[gnu::always_inline]] inline uint64_t topBits(Block v) {
   return static_cast<uint32_t>(_mm_movemask_epi8(v));
 }
-[[gnu::always_inline]] inline Block splat(int byte) {
-  return _mm_set1_epi8(static_cast<char>(byte));
+// The constant blocks the escaper compares with, each byte repeated 32
+// times, kept in memory: loaded where they are used, which costs less than
+// building them in registers.
+constexpr unsigned char kSplatBytes[] = {0x01, 0x02, 0x20, 0x22, 0x27, 0x3E,
+                                         0xC0, 0xE0, 0xED, 0xFE};
+struct SplatTable {
+  alignas(32) unsigned char rows[std::size(kSplatBytes)][32];
+};
+constexpr SplatTable makeSplats() {
+  SplatTable t{};
+  for (size_t i = 0; i < std::size(kSplatBytes); ++i) {
+    for (unsigned char& b : t.rows[i]) b = kSplatBytes[i];
+  }
+  return t;
+}
+constexpr SplatTable kSplats = makeSplats();
+
+constexpr size_t splatRow(int byte) {
+  size_t i = 0;
+  while (kSplatBytes[i] != byte) ++i;  // a byte not in the table fails to compile
+  return i;
+}
+
+// The table's address passes through an empty asm, so that the compiler
+// cannot see the bytes: it then keeps the address in one register and
+// takes each constant as an operand from memory.
+[[gnu::always_inline]] inline const unsigned char* splatRows() {
+  const unsigned char* rows = kSplats.rows[0];
+  asm("" : "+r"(rows));
+  return rows;
+}
+
+template <int byte>
+[[gnu::always_inline]] inline const unsigned char* splatBytes() {
+  return splatRows() + 32 * splatRow(byte);
+}
+
+template <int byte>
+[[gnu::always_inline]] inline Block splat() {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(splatBytes<byte>()));
 }
 [[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm_or_si128(a, b); }
 [[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm_and_si128(a, b); }
@@ -349,8 +387,9 @@ constexpr size_t kWidth = 32;
 [[gnu::always_inline]] inline uint64_t topBits(Block v) {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
 }
-[[gnu::always_inline]] inline Block splat(int byte) {
-  return _mm256_set1_epi8(static_cast<char>(byte));
+template <int byte>
+[[gnu::always_inline]] inline Block splat() {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(sse2::splatBytes<byte>()));
 }
 [[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm256_or_si256(a, b); }
 [[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm256_and_si256(a, b); }
