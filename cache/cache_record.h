@@ -110,6 +110,7 @@ class RecordWalker {
   bool last_ = false;
   bool hungry_ = false;
   Status status_;
+  Status failure_;  // where decodeRecord says why, before it is taken
 };
 
 }  // namespace ordil

@@ -60,7 +60,7 @@ inline void putPair(char* out, uint32_t pair) { std::memcpy(out, kDigitPairs + 2
 // Writes value in decimal. Numbers of up to five digits (every vpos of a
 // video shorter than 28 hours, and the first 99,999 chat numbers) take a
 // straight path.
-inline char* putDecimal(char* out, uint32_t value) {
+[[gnu::always_inline]] inline char* putDecimal(char* out, uint32_t value) {
   if (value >= 100000) return putLongDecimal(out, value);
   if (value < 100) {
     if (value < 10) {
