@@ -1,11 +1,8 @@
 #include "xml/comment_xml_writer.h"
 
 #include <bit>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "xml/xml_escape.h"
@@ -258,66 +255,6 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
   used_ = head.size();
 }
 
-// A thread that writes one block at a time to a file while its owner fills
-// the next. The owner hands a block over with write() and may touch neither
-// the block nor the file again before wait() has returned.
-class BackgroundWriter {
- public:
-  explicit BackgroundWriter(platform::OutputFile* file)
-      : file_(file), thread_([this] { run(); }) {}
-
-  ~BackgroundWriter() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();  // after the write at hand, if any
-  }
-
-  void write(const char* data, size_t size) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      data_ = data;
-      size_ = size;
-      busy_ = true;
-    }
-    changed_.notify_all();
-  }
-
-  // Waits for the block handed over last; returns how its write went.
-  Status wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
-    return status_;
-  }
-
- private:
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return busy_ || stop_; });
-      if (!busy_) return;
-      lock.unlock();
-      Status written = file_->write(data_, size_);
-      lock.lock();
-      status_ = std::move(written);
-      busy_ = false;
-      changed_.notify_all();
-    }
-  }
-
-  platform::OutputFile* const file_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-  bool busy_ = false;
-  bool stop_ = false;
-  Status status_;
-  std::thread thread_;  // last: starts once the rest is set
-};
-
 // The thread, if one runs, is stopped before the file discards what is not
 // finished.
 CommentXmlWriter::~CommentXmlWriter() { background_.reset(); }
@@ -353,21 +290,23 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
 
 void CommentXmlWriter::flush(bool last) {
   if (background_ != nullptr) {
-    Status written = background_->wait();
-    if (status_.ok()) status_ = std::move(written);
+    background_->wait();
+    if (status_.ok()) status_ = std::move(written_);
   } else if (!last && status_.ok() && ++flushes_ > 1) {
     // The document outgrows two buffers: from now on blocks are written
     // while the next is filled (for less, starting a thread costs more than
     // it spares). Without a thread, they are written here.
     try {
       spare_.reserve(buffer_->capacity());
-      background_ = std::make_unique<BackgroundWriter>(&file_);
+      background_ = std::make_unique<Background>();
     } catch (const std::system_error&) {
     }
   }
   if (status_.ok() && used_ > 0) {
     if (background_ != nullptr && !last) {
-      background_->write(buffer_->data(), used_);
+      background_->start([this, data = buffer_->data(), size = used_] {
+        written_ = file_.write(data, size);
+      });
       buffer_ = buffer_ == primary_ ? &spare_ : primary_;
     } else {
       status_ = file_.write(buffer_->data(), used_);

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/background.h"
 #include "base/buffer.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
@@ -86,8 +87,6 @@ struct OutputTarget {
   bool standardOutput = false;
 };
 
-class BackgroundWriter;
-
 // Writes one comment XML document, which replaces the output file whole or
 // not at all (platform::OutputFile). A document longer than two buffers is
 // written by a second thread while the next buffer is filled, so that the
@@ -145,7 +144,8 @@ class CommentXmlWriter {
   platform::OutputFile file_;
   Buffer spare_;  // filled while the background thread writes the other
   int flushes_ = 0;  // before the thread starts
-  std::unique_ptr<BackgroundWriter> background_;  // stopped before file_ is gone
+  Status written_;  // how the background thread's last write went
+  std::unique_ptr<Background> background_;  // stopped before file_ is gone
 };
 
 }  // namespace ordil
