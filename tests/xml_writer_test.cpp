@@ -126,9 +126,10 @@ std::vector<EscapePath> vectorPaths() {
 TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
   if (vectorPaths().empty()) GTEST_SKIP() << "this build has the portable path only";
   // Pieces that each path treats on its own: plain ASCII, each kind of
-  // character that needs work, the three-byte characters the vector path
-  // copies 15 bytes at a time and the ones it leaves to the scalar code
-  // (E0, ED, EF leads), two- and four-byte characters, and ill-formed bytes.
+  // character that needs work, the characters whose leads the vector paths
+  // take as they are and the rare ones they look at one by one (E0, ED,
+  // EF, F0, F4 and the bytes that cannot lead), two- and four-byte
+  // characters, and ill-formed bytes.
   const std::string_view pieces[] = {
       "a", "Zz09", " ", "&", "<", ">", "\"", "'", "\t", "\n", "\r", "\x01", "\x7F",
       "\xE3\x81\x82", "\xE6\xBC\xA2", "\xEE\x80\x80", "\xE1\x80\x80", "\xEC\xBF\xBF",

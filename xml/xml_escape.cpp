@@ -267,6 +267,43 @@ template <bool kToNul>
 }
 
 #if ORDIL_ESCAPE_SSE2
+// The constant blocks the escaper compares with, each byte repeated 32
+// times, kept in memory: loaded where they are used, which costs less than
+// building them in registers.
+constexpr unsigned char kSplatBytes[] = {0x01, 0x02, 0x20, 0x22, 0x27, 0x3E,
+                                         0xC0, 0xE0, 0xED, 0xFE};
+struct SplatTable {
+  alignas(32) unsigned char rows[std::size(kSplatBytes)][32];
+};
+constexpr SplatTable makeSplats() {
+  SplatTable t{};
+  for (size_t i = 0; i < std::size(kSplatBytes); ++i) {
+    for (unsigned char& b : t.rows[i]) b = kSplatBytes[i];
+  }
+  return t;
+}
+constexpr SplatTable kSplats = makeSplats();
+
+constexpr size_t splatRow(int byte) {
+  size_t i = 0;
+  while (kSplatBytes[i] != byte) ++i;  // a byte not in the table fails to compile
+  return i;
+}
+
+// The table's address passes through an empty asm, so that the compiler
+// cannot see the bytes: it then keeps the address in one register and
+// takes each constant as an operand from memory.
+[[gnu::always_inline]] inline const unsigned char* splatRows() {
+  const unsigned char* rows = kSplats.rows[0];
+  asm("" : "+r"(rows));
+  return rows;
+}
+
+template <int byte>
+[[gnu::always_inline]] inline const unsigned char* splatBytes() {
+  return splatRows() + 32 * splatRow(byte);
+}
+
 // 16 bytes at a time, with SSE2: part of every x86-64 processor.
 namespace sse2 {
 
@@ -309,43 +346,6 @@ constexpr size_t kWidth = 16;
 [[gnu::always_inline]] inline uint64_t topBits(Block v) {
   return static_cast<uint32_t>(_mm_movemask_epi8(v));
 }
-// The constant blocks the escaper compares with, each byte repeated 32
-// times, kept in memory: loaded where they are used, which costs less than
-// building them in registers.
-constexpr unsigned char kSplatBytes[] = {0x01, 0x02, 0x20, 0x22, 0x27, 0x3E,
-                                         0xC0, 0xE0, 0xED, 0xFE};
-struct SplatTable {
-  alignas(32) unsigned char rows[std::size(kSplatBytes)][32];
-};
-constexpr SplatTable makeSplats() {
-  SplatTable t{};
-  for (size_t i = 0; i < std::size(kSplatBytes); ++i) {
-    for (unsigned char& b : t.rows[i]) b = kSplatBytes[i];
-  }
-  return t;
-}
-constexpr SplatTable kSplats = makeSplats();
-
-constexpr size_t splatRow(int byte) {
-  size_t i = 0;
-  while (kSplatBytes[i] != byte) ++i;  // a byte not in the table fails to compile
-  return i;
-}
-
-// The table's address passes through an empty asm, so that the compiler
-// cannot see the bytes: it then keeps the address in one register and
-// takes each constant as an operand from memory.
-[[gnu::always_inline]] inline const unsigned char* splatRows() {
-  const unsigned char* rows = kSplats.rows[0];
-  asm("" : "+r"(rows));
-  return rows;
-}
-
-template <int byte>
-[[gnu::always_inline]] inline const unsigned char* splatBytes() {
-  return splatRows() + 32 * splatRow(byte);
-}
-
 template <int byte>
 [[gnu::always_inline]] inline Block splat() {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(splatBytes<byte>()));
@@ -389,7 +389,7 @@ constexpr size_t kWidth = 32;
 }
 template <int byte>
 [[gnu::always_inline]] inline Block splat() {
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(sse2::splatBytes<byte>()));
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(splatBytes<byte>()));
 }
 [[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm256_or_si256(a, b); }
 [[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm256_and_si256(a, b); }
