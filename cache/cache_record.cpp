@@ -109,6 +109,7 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
     *status = truncated("user id runs past the end of the data");
     return nullptr;
   }
+  record->dataEnd = limit;
   return p;
 }
 

@@ -25,6 +25,10 @@ struct CacheRecord {
   std::string_view text;
   uint32_t position = 0;  // playback position; vpos is position / 10
   std::string_view userId;
+  // The end of the data the record was decoded from (nullptr when it was
+  // not decoded): the bytes from any field up to it may be read, so that a
+  // field can be loaded in whole blocks.
+  const char* dataEnd = nullptr;
 };
 
 // A field's value: its bytes up to the first NUL, all of them if there is

@@ -97,15 +97,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // time) and the portable one give the same bytes.
   std::string portable(ordil::maxEscapedSize(in.size()), '\0');
   std::string vector(ordil::maxEscapedSize(in.size()), '\0');
+  std::string portableField(ordil::maxEscapedSize(in.size()), '\0');
   for (const bool attr : {false, true}) {
-    const auto escape = attr ? static_cast<char* (*)(std::string_view, char*, ordil::EscapePath)>(
-                                   ordil::escapeAttributeTo)
-                             : static_cast<char* (*)(std::string_view, char*, ordil::EscapePath)>(
-                                   ordil::escapeTextTo);
-    const char* p = escape(in, portable.data(), ordil::EscapePath::kPortable);
+    using Escape = char* (*)(std::string_view, char*, ordil::EscapePath, const char*);
+    const auto escape = attr ? static_cast<Escape>(ordil::escapeAttributeTo)
+                             : static_cast<Escape>(ordil::escapeTextTo);
+    const char* p = escape(in, portable.data(), ordil::EscapePath::kPortable, nullptr);
+    // The first three quarters of the input as a field followed by the
+    // rest, which the vector paths may load but must not use.
+    const std::string_view field = in.substr(0, in.size() - in.size() / 4);
+    const char* pf = escape(field, portableField.data(), ordil::EscapePath::kPortable, nullptr);
     for (const auto path : {ordil::EscapePath::kVector, ordil::EscapePath::kWideVector}) {
-      const char* v = escape(in, vector.data(), path);
+      const char* v = escape(in, vector.data(), path, nullptr);
       check(std::string_view(portable.data(), static_cast<size_t>(p - portable.data())) ==
+            std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));
+      v = escape(field, vector.data(), path, in.data() + in.size());
+      check(std::string_view(portableField.data(),
+                             static_cast<size_t>(pf - portableField.data())) ==
             std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));
     }
   }
@@ -113,10 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A record's field, escaped up to its first NUL, gives what escaping the
   // bytes before it gives.
   std::string value(ordil::maxEscapedSize(in.size()), '\0');
-  const char* t = ordil::escapeTextValueTo(in, value.data());
+  const char* t = ordil::escapeTextValueTo(in, nullptr, value.data());
   check(std::string_view(value.data(), static_cast<size_t>(t - value.data())) ==
         [&] { std::string s; ordil::appendEscapedText(beforeNul, &s); return s; }());
-  const char* a = ordil::escapeAttributeValueTo(in, value.data());
+  const char* a = ordil::escapeAttributeValueTo(in, in.data() + in.size(), value.data());
   check(std::string_view(value.data(), static_cast<size_t>(a - value.data())) ==
         [&] { std::string s; ordil::appendEscapedAttribute(beforeNul, &s); return s; }());
   return 0;

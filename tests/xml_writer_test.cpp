@@ -107,11 +107,13 @@ TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
 }
 
 // Escapes with one path into a heap block of exactly the room asked for, so
-// that the sanitizer run sees any byte stored past it.
-std::string escapedBy(EscapePath path, std::string_view in, bool attribute) {
+// that the sanitizer run sees any byte stored past it. The bytes after in,
+// up to readable, may be loaded.
+std::string escapedBy(EscapePath path, std::string_view in, bool attribute,
+                      const char* readable = nullptr) {
   const std::unique_ptr<char[]> block(new char[maxEscapedSize(in.size())]);
-  char* end = attribute ? escapeAttributeTo(in, block.get(), path)
-                        : escapeTextTo(in, block.get(), path);
+  char* end = attribute ? escapeAttributeTo(in, block.get(), path, readable)
+                        : escapeTextTo(in, block.get(), path, readable);
   return std::string(block.get(), end);
 }
 
@@ -150,11 +152,21 @@ TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
     while (s.size() < length) s += rng() % 4 != 0 ? common : pieces[rng() % std::size(pieces)];
     for (size_t offset = 0; offset < 33 && offset <= s.size(); offset += 1 + rng() % 4) {
       const std::string_view in = std::string_view(s).substr(offset);
+      // The same input as a field with other bytes after it, which the
+      // vector paths may load but must not use.
+      const std::string_view field = in.substr(0, rng() % (in.size() + 1));
+      const char* const readable = s.data() + s.size();
       for (const bool attribute : {false, true}) {
         const std::string portable = escapedBy(EscapePath::kPortable, in, attribute);
+        const std::string portableField = escapedBy(EscapePath::kPortable, field, attribute);
         for (const EscapePath path : vectorPaths()) {
           ASSERT_EQ(escapedBy(path, in, attribute), portable)
               << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "")
+              << (path == EscapePath::kWideVector ? " (wide)" : "");
+          ASSERT_EQ(escapedBy(path, field, attribute, readable), portableField)
+              << ::testing::PrintToString(std::string(field)) << " followed by "
+              << ::testing::PrintToString(std::string(in.substr(field.size())))
+              << (attribute ? " (attribute)" : "")
               << (path == EscapePath::kWideVector ? " (wide)" : "");
         }
       }
@@ -172,14 +184,20 @@ TEST(XmlEscape, FieldValuesEndAtTheFirstNul) {
     std::string s;
     const size_t length = rng() % 60;
     while (s.size() < length) s += pieces[rng() % std::size(pieces)];
+    // The field is followed by more of the same, which may be loaded.
+    std::string data = s;
+    while (data.size() < length + rng() % 40) data += pieces[rng() % std::size(pieces)];
+    const std::string_view stored = std::string_view(data).substr(0, s.size());
+    const char* const readable = data.data() + data.size();
     const std::string_view value = fieldValue(s);
-    SCOPED_TRACE(::testing::PrintToString(s));
+    SCOPED_TRACE(::testing::PrintToString(data));
     std::string text(maxEscapedSize(s.size()), '\0');
     std::string attribute(maxEscapedSize(s.size()), '\0');
-    ASSERT_EQ(std::string(text.data(), escapeTextValueTo(s, text.data())),
+    ASSERT_EQ(std::string(text.data(), escapeTextValueTo(stored, readable, text.data())),
               escapeThroughUtf16(std::string(value), false));
-    ASSERT_EQ(std::string(attribute.data(), escapeAttributeValueTo(s, attribute.data())),
-              escapeThroughUtf16(std::string(value), true));
+    ASSERT_EQ(
+        std::string(attribute.data(), escapeAttributeValueTo(stored, nullptr, attribute.data())),
+        escapeThroughUtf16(std::string(value), true));
   }
 }
 

@@ -167,12 +167,12 @@ void writeChatTo(const DecimalCounter& number, const CacheRecord& record, Sink* 
   std::memcpy(p, number.data(), DecimalCounter::kRoom);  // whole, for a copy of fixed size
   p += number.size();
   p = put(p, kUserId);
-  p = escapeAttributeValueTo(record.userId, p);
+  p = escapeAttributeValueTo(record.userId, record.dataEnd, p);
   p = put(p, kVpos);
   p = putDecimal(p, record.position / 10);
   p = put(p, kMail);
   if (!record.mail.empty() && record.mail[0] != '\0') {
-    p = escapeAttributeValueTo(record.mail, p);
+    p = escapeAttributeValueTo(record.mail, record.dataEnd, p);
     *p++ = ' ';
   }
   p = put(p, kMailMark);
@@ -181,13 +181,13 @@ void writeChatTo(const DecimalCounter& number, const CacheRecord& record, Sink* 
     while (text.size() > kTextPiece) {
       const size_t end = pieceEnd(text, kTextPiece);
       sink->done(p);
-      p = escapeTextValueTo(text.substr(0, end), sink->room(maxEscapedSize(end)));
+      p = escapeTextValueTo(text.substr(0, end), record.dataEnd, sink->room(maxEscapedSize(end)));
       text.remove_prefix(end);
     }
     sink->done(p);
     p = sink->room(maxEscapedSize(text.size()) + kChatEnd.size());
   }
-  p = escapeTextValueTo(text, p);
+  p = escapeTextValueTo(text, record.dataEnd, p);
   p = put(p, kChatEnd);
   sink->done(p);
 }

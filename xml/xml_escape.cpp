@@ -413,14 +413,26 @@ bool processorHasAvx2() {
 const bool kHasAvx2 = processorHasAvx2();
 #endif
 
+// Where the bytes that may be loaded around utf8 end: readable, when it
+// lies past utf8's end, otherwise utf8's end.
+inline const unsigned char* readableEnd(std::string_view utf8, const char* readable) {
+  const char* const end = utf8.data() + utf8.size();
+  return reinterpret_cast<const unsigned char*>(readable != nullptr && readable > end ? readable
+                                                                                     : end);
+}
+
 // kVector: the widest vector path the processor has.
 template <bool kVector, bool kToNul = false>
-char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
+[[gnu::always_inline]] inline char* escapeTo(std::string_view utf8, const AsciiTable& table,
+                                             char* out, const char* readable = nullptr) {
 #if ORDIL_ESCAPE_SSE2
   if constexpr (kVector) {
-    return kHasAvx2 ? avx2::escapeBlocks<kToNul>(utf8, table, out)
-                    : sse2::escapeBlocks<kToNul>(utf8, table, out);
+    const unsigned char* const end = readableEnd(utf8, readable);
+    return kHasAvx2 ? avx2::escapeField<kToNul>(utf8, end, table, out)
+                    : sse2::escapeField<kToNul>(utf8, end, table, out);
   }
+#else
+  static_cast<void>(readable);
 #endif
   const unsigned char* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
   const unsigned char* const limit = begin + utf8.size();
@@ -455,12 +467,17 @@ char* escapeTo(std::string_view utf8, const AsciiTable& table, char* out) {
 
 constexpr bool kVectorBuilt = ORDIL_ESCAPE_SSE2 != 0;
 
-char* escapeWith(EscapePath path, std::string_view utf8, const AsciiTable& table, char* out) {
+char* escapeWith(EscapePath path, std::string_view utf8, const char* readable,
+                 const AsciiTable& table, char* out) {
 #if ORDIL_ESCAPE_SSE2
-  if (path == EscapePath::kWideVector && kHasAvx2) return avx2::escapeBlocks<false>(utf8, table, out);
-  if (path != EscapePath::kPortable) return sse2::escapeBlocks<false>(utf8, table, out);
+  const unsigned char* const end = readableEnd(utf8, readable);
+  if (path == EscapePath::kWideVector && kHasAvx2) {
+    return avx2::escapeField<false>(utf8, end, table, out);
+  }
+  if (path != EscapePath::kPortable) return sse2::escapeField<false>(utf8, end, table, out);
 #else
   static_cast<void>(path);
+  static_cast<void>(readable);
 #endif
   return escapeTo<false>(utf8, table, out);
 }
@@ -492,20 +509,20 @@ char* escapeAttributeTo(std::string_view utf8, char* out) {
   return escapeTo<kVectorBuilt>(utf8, kAttributeTable, out);
 }
 
-char* escapeTextValueTo(std::string_view field, char* out) {
-  return escapeTo<kVectorBuilt, true>(field, kTextTable, out);
+char* escapeTextValueTo(std::string_view field, const char* readable, char* out) {
+  return escapeTo<kVectorBuilt, true>(field, kTextTable, out, readable);
 }
 
-char* escapeAttributeValueTo(std::string_view field, char* out) {
-  return escapeTo<kVectorBuilt, true>(field, kAttributeTable, out);
+char* escapeAttributeValueTo(std::string_view field, const char* readable, char* out) {
+  return escapeTo<kVectorBuilt, true>(field, kAttributeTable, out, readable);
 }
 
-char* escapeTextTo(std::string_view utf8, char* out, EscapePath path) {
-  return escapeWith(path, utf8, kTextTable, out);
+char* escapeTextTo(std::string_view utf8, char* out, EscapePath path, const char* readable) {
+  return escapeWith(path, utf8, readable, kTextTable, out);
 }
 
-char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path) {
-  return escapeWith(path, utf8, kAttributeTable, out);
+char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path, const char* readable) {
+  return escapeWith(path, utf8, readable, kAttributeTable, out);
 }
 
 void appendEscapedText(std::string_view utf8, std::string* out) {

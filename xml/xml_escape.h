@@ -36,9 +36,12 @@ char* escapeAttributeTo(std::string_view utf8, char* out);
 
 // The same for a field of a cache record, whose value ends at its first NUL:
 // escapes the bytes before it (all of them if there is none), so that the
-// one scan of the field finds both.
-char* escapeTextValueTo(std::string_view field, char* out);
-char* escapeAttributeValueTo(std::string_view field, char* out);
+// one scan of the field finds both. readable is nullptr, or the end of the
+// memory that holds the field (a cache record's dataEnd): the escapers may
+// then load, but never use, the bytes between the field's end and it, which
+// spares them loading a field's last bytes piecemeal.
+char* escapeTextValueTo(std::string_view field, const char* readable, char* out);
+char* escapeAttributeValueTo(std::string_view field, const char* readable, char* out);
 
 // The escapers' paths, which give the same bytes for every input: the
 // portable one, a word of 8 bytes at a time; where the build has it (SSE2,
@@ -46,12 +49,14 @@ char* escapeAttributeValueTo(std::string_view field, char* out);
 // the processor also has AVX2, the wide vector one, 32 bytes at a time. The
 // calls above use the widest there is. For the tests, the benchmarks and
 // the fuzz target, which compare them; a path that is not there runs the
-// next narrower one.
+// next narrower one. readable is as for the field escapers above.
 enum class EscapePath { kPortable, kVector, kWideVector };
 bool hasVectorEscaping();
 bool hasWideVectorEscaping();
-char* escapeTextTo(std::string_view utf8, char* out, EscapePath path);
-char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path);
+char* escapeTextTo(std::string_view utf8, char* out, EscapePath path,
+                   const char* readable = nullptr);
+char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path,
+                        const char* readable = nullptr);
 
 }  // namespace ordil
 
