@@ -53,6 +53,11 @@ uint32_t decodeFixed32(const char* p) {
 }  // namespace
 
 const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
+  // Texts under 128 bytes, nearly all of them, have a length of one byte.
+  if (p < limit && (byteAt(p) & 0x80) == 0) {
+    *length = byteAt(p);
+    return p + 1;
+  }
   uint32_t result = 0;
   for (int i = 0; i < kMaxTextLengthBytes && p < limit; ++i) {
     const uint32_t byte = byteAt(p++);

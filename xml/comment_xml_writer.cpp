@@ -218,6 +218,11 @@ DecimalCounter::DecimalCounter(uint32_t value)
     : length_(static_cast<size_t>(putDecimal(digits_, value) - digits_)) {}
 
 void DecimalCounter::increment() {
+  // Nine times in ten the last digit takes no carry.
+  if (digits_[length_ - 1] != '9') {
+    ++digits_[length_ - 1];
+    return;
+  }
   // Carry from the last digit; a run of nines grows the number by a digit.
   size_t i = length_;
   while (i > 0 && digits_[i - 1] == '9') digits_[--i] = '0';
