@@ -202,6 +202,14 @@ inline char* putReference(char* out, const Reference& r) {
   return out;
 }
 
+// Where the bytes that may be loaded around utf8 end: readable, when it
+// lies past utf8's end, otherwise utf8's end.
+inline const unsigned char* readableEnd(std::string_view utf8, const char* readable) {
+  const char* const end = utf8.data() + utf8.size();
+  return reinterpret_cast<const unsigned char*>(readable != nullptr && readable > end ? readable
+                                                                                     : end);
+}
+
 #if ORDIL_ESCAPE_SSE2
 inline size_t highestBit(uint64_t mask) {
   return 63 - static_cast<size_t>(std::countl_zero(mask));
@@ -413,14 +421,6 @@ bool processorHasAvx2() {
 const bool kHasAvx2 = processorHasAvx2();
 #endif
 
-// Where the bytes that may be loaded around utf8 end: readable, when it
-// lies past utf8's end, otherwise utf8's end.
-inline const unsigned char* readableEnd(std::string_view utf8, const char* readable) {
-  const char* const end = utf8.data() + utf8.size();
-  return reinterpret_cast<const unsigned char*>(readable != nullptr && readable > end ? readable
-                                                                                     : end);
-}
-
 // kVector: the widest vector path the processor has.
 template <bool kVector, bool kToNul = false>
 [[gnu::always_inline]] inline char* escapeTo(std::string_view utf8, const AsciiTable& table,
@@ -482,6 +482,32 @@ char* escapeWith(EscapePath path, std::string_view utf8, const char* readable,
   return escapeTo<false>(utf8, table, out);
 }
 
+// The field escapers of the widest path, chosen once: the document writer
+// calls them for every field, so the choice is not made again for each.
+using FieldEscaper = char* (*)(std::string_view field, const char* readable, char* out);
+struct FieldEscapers {
+  FieldEscaper text;
+  FieldEscaper attribute;
+};
+
+template <const AsciiTable& kTable>
+char* escapeFieldValuePortably(std::string_view field, const char*, char* out) {
+  return escapeTo<false, true>(field, kTable, out);
+}
+
+FieldEscapers chooseFieldEscapers() {
+#if ORDIL_ESCAPE_SSE2
+  if (kHasAvx2) {
+    return {avx2::escapeFieldValue<kTextTable>, avx2::escapeFieldValue<kAttributeTable>};
+  }
+  return {sse2::escapeFieldValue<kTextTable>, sse2::escapeFieldValue<kAttributeTable>};
+#else
+  return {escapeFieldValuePortably<kTextTable>, escapeFieldValuePortably<kAttributeTable>};
+#endif
+}
+
+const FieldEscapers kFieldEscapers = chooseFieldEscapers();
+
 void appendEscaped(std::string_view utf8, const AsciiTable& table, std::string* out) {
   const size_t old = out->size();
   out->resize(old + maxEscapedSize(utf8.size()));
@@ -510,11 +536,11 @@ char* escapeAttributeTo(std::string_view utf8, char* out) {
 }
 
 char* escapeTextValueTo(std::string_view field, const char* readable, char* out) {
-  return escapeTo<kVectorBuilt, true>(field, kTextTable, out, readable);
+  return kFieldEscapers.text(field, readable, out);
 }
 
 char* escapeAttributeValueTo(std::string_view field, const char* readable, char* out) {
-  return escapeTo<kVectorBuilt, true>(field, kAttributeTable, out, readable);
+  return kFieldEscapers.attribute(field, readable, out);
 }
 
 char* escapeTextTo(std::string_view utf8, char* out, EscapePath path, const char* readable) {
