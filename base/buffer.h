@@ -7,10 +7,16 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/memory.h"
+
 namespace ordil {
 
 class Buffer {
  public:
+  // Blocks of this size or more are made resident when they are taken
+  // (platform::prepareWritable), since they are about to be filled whole.
+  static constexpr size_t kPreparedSize = size_t{64} << 10;
+
   char* data() { return data_.get(); }
   size_t capacity() const { return capacity_; }
 
@@ -19,6 +25,7 @@ class Buffer {
   void reserve(size_t n, size_t keep = 0) {
     if (n <= capacity_) return;
     std::unique_ptr<char[]> wider = std::make_unique_for_overwrite<char[]>(n);
+    if (n >= kPreparedSize) platform::prepareWritable(wider.get(), n);
     if (keep > 0) std::memcpy(wider.get(), data_.get(), keep);
     data_ = std::move(wider);
     capacity_ = n;

@@ -255,6 +255,14 @@ TEST(XmlDocument, NumbersOfEveryLengthAreWrittenWhole) {
   }
 }
 
+TEST(XmlDocument, NumbersUpToTwoMillionAreWrittenExactly) {
+  // Every number of up to six digits, and the first of seven, covers each
+  // short path of the decimal writer whole.
+  for (uint32_t n = 0; n <= 2'000'000; ++n) {
+    ASSERT_EQ(DecimalCounter(n).text(), std::to_string(n));
+  }
+}
+
 TEST(XmlDocument, ChatNumbersCountUpAcrossEveryNewDigit) {
   DecimalCounter counter;
   for (uint32_t n = 1; n <= 1'100'000; ++n) {

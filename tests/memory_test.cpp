@@ -1,0 +1,45 @@
+#include "platform/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "base/buffer.h"
+
+namespace ordil {
+namespace {
+
+// Preparing memory must leave every byte as it was, inside the block (it
+// is filled already when a window is widened) and around it, wherever the
+// block starts and ends within its pages.
+TEST(Memory, PreparingKeepsEveryByte) {
+  constexpr size_t kSize = 3 << 16;
+  const std::unique_ptr<unsigned char[]> block(new unsigned char[kSize]);
+  const auto pattern = [](size_t i) { return static_cast<unsigned char>(i * 7 + 1); };
+  for (size_t i = 0; i < kSize; ++i) block[i] = pattern(i);
+  const struct {
+    size_t offset, size;
+  } ranges[] = {{0, kSize}, {1, kSize - 2}, {4095, 8193}, {100, 50}, {5000, 0}};
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(::testing::Message() << r.offset << " + " << r.size);
+    platform::prepareWritable(block.get() + r.offset, r.size);
+    for (size_t i = 0; i < kSize; ++i) ASSERT_EQ(block[i], pattern(i)) << "byte " << i;
+  }
+  // Less than a page holds no whole page to prepare.
+  EXPECT_FALSE(platform::prepareWritable(block.get() + 100, 50));
+}
+
+TEST(Memory, WidenedBufferKeepsWhatItHeld) {
+  Buffer buffer;
+  buffer.reserve(10);
+  for (size_t i = 0; i < 10; ++i) buffer.data()[i] = static_cast<char>('a' + i);
+  buffer.reserve(Buffer::kPreparedSize * 2, 10);
+  ASSERT_GE(buffer.capacity(), Buffer::kPreparedSize * 2);
+  EXPECT_EQ(std::string(buffer.data(), 10), "abcdefghij");
+  buffer.data()[buffer.capacity() - 1] = 'z';  // the whole block is writable
+  EXPECT_EQ(buffer.data()[buffer.capacity() - 1], 'z');
+}
+
+}  // namespace
+}  // namespace ordil
