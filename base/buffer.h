@@ -13,10 +13,6 @@ namespace ordil {
 
 class Buffer {
  public:
-  // Blocks of this size or more are made resident when they are taken
-  // (platform::prepareWritable), since they are about to be filled whole.
-  static constexpr size_t kPreparedSize = size_t{64} << 10;
-
   char* data() { return data_.get(); }
   size_t capacity() const { return capacity_; }
 
@@ -25,15 +21,27 @@ class Buffer {
   void reserve(size_t n, size_t keep = 0) {
     if (n <= capacity_) return;
     std::unique_ptr<char[]> wider = std::make_unique_for_overwrite<char[]>(n);
-    if (n >= kPreparedSize) platform::prepareWritable(wider.get(), n);
     if (keep > 0) std::memcpy(wider.get(), data_.get(), keep);
     data_ = std::move(wider);
     capacity_ = n;
+    prepared_ = 0;
+  }
+
+  // Makes the first upTo bytes (at most the capacity) resident ahead of
+  // their first write, in one call for the part not made so before
+  // (platform::prepareWritable); a buffer about to be filled then takes no
+  // fault per page. Cheap when they are resident already.
+  void prepare(size_t upTo) {
+    if (upTo > capacity_) upTo = capacity_;
+    if (upTo <= prepared_) return;
+    platform::prepareWritable(data_.get() + prepared_, upTo - prepared_);
+    prepared_ = upTo;
   }
 
  private:
   std::unique_ptr<char[]> data_;
   size_t capacity_ = 0;
+  size_t prepared_ = 0;
 };
 
 }  // namespace ordil

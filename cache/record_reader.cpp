@@ -10,6 +10,7 @@ RecordReader::RecordReader(ByteSource* source, uint64_t size, Buffer* window,
                            size_t windowSize)
     : source_(source), size_(size), left_(size), window_(window), windowSize_(windowSize) {
   window_->reserve(std::max<size_t>(1, static_cast<size_t>(std::min<uint64_t>(size, windowSize_))));
+  window_->prepare(window_->capacity());  // the first read fills it
 }
 
 bool RecordReader::next(CacheRecord* record) {
@@ -29,6 +30,7 @@ void RecordReader::refill() {
     // The rest is the whole window, so it starts at the front already.
     const size_t more = static_cast<size_t>(std::min<uint64_t>(left_, capacity));
     window_->reserve(rest.size() + more, rest.size());
+    window_->prepare(window_->capacity());
   } else if (!rest.empty()) {
     std::memmove(window_->data(), rest.data(), rest.size());
   }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/buffer.h"
 
@@ -30,14 +32,21 @@ TEST(Memory, PreparingKeepsEveryByte) {
   EXPECT_FALSE(platform::prepareWritable(block.get() + 100, 50));
 }
 
-TEST(Memory, WidenedBufferKeepsWhatItHeld) {
+TEST(Memory, PreparedBufferKeepsWhatItHeld) {
+  // Preparing after writing, again over what is prepared, past the
+  // capacity, and after widening: the bytes stay and the whole block stays
+  // writable.
   Buffer buffer;
   buffer.reserve(10);
   for (size_t i = 0; i < 10; ++i) buffer.data()[i] = static_cast<char>('a' + i);
-  buffer.reserve(Buffer::kPreparedSize * 2, 10);
-  ASSERT_GE(buffer.capacity(), Buffer::kPreparedSize * 2);
+  buffer.prepare(10);
+  buffer.reserve(1 << 20, 10);
+  buffer.prepare(100 << 10);
+  buffer.prepare(50 << 10);
+  buffer.prepare(SIZE_MAX);
+  ASSERT_EQ(buffer.capacity(), size_t{1} << 20);
   EXPECT_EQ(std::string(buffer.data(), 10), "abcdefghij");
-  buffer.data()[buffer.capacity() - 1] = 'z';  // the whole block is writable
+  buffer.data()[buffer.capacity() - 1] = 'z';
   EXPECT_EQ(buffer.data()[buffer.capacity() - 1], 'z');
 }
 

@@ -1,5 +1,6 @@
 #include "xml/comment_xml_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <system_error>
@@ -13,6 +14,10 @@ namespace {
 
 // Output is collected up to this size before it is handed to the file.
 constexpr size_t kFlushThreshold = 1 << 20;
+
+// A buffer's pages are made resident this far ahead of the output (so a
+// short document takes few of them).
+constexpr size_t kPrepareAhead = 128 << 10;
 
 // "00" to "99", for writing two digits at a time.
 constexpr char kDigitPairs[] =
@@ -254,6 +259,7 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
     status_ = file_.create(target.name);
   }
   buffer_->reserve(kBufferSize);
+  buffer_->prepare(kPrepareAhead);
   std::string head;
   appendDocumentHead(id, &head);
   std::memcpy(buffer_->data(), head.data(), head.size());
@@ -290,7 +296,13 @@ void CommentXmlWriter::writeChat(const CacheRecord& record) {
   writeChatTo(number_, record, &sink);
   number_.increment();
   ++chats_;
+  if (used_ >= mark_) passMark();
+}
+
+void CommentXmlWriter::passMark() {
   if (used_ >= kFlushThreshold) flush();
+  buffer_->prepare(used_ + kPrepareAhead);
+  mark_ = std::min(used_ + kPrepareAhead / 2, kFlushThreshold);
 }
 
 void CommentXmlWriter::flush(bool last) {
@@ -303,6 +315,7 @@ void CommentXmlWriter::flush(bool last) {
     // it spares). Without a thread, they are written here.
     try {
       spare_.reserve(buffer_->capacity());
+      spare_.prepare(spare_.capacity());
       background_ = std::make_unique<Background>();
     } catch (const std::system_error&) {
     }

@@ -132,6 +132,8 @@ class CommentXmlWriter {
   // Hands the buffer's bytes to the file: to the background thread while
   // the chats go on, or (last) straight, once the thread's write is done.
   void flush(bool last = false);
+  // Flushes a full buffer, and makes the buffer's next pages resident.
+  void passMark();
 
   bool finished_ = false;
   DecimalCounter number_;  // the no of the next chat
@@ -141,6 +143,7 @@ class CommentXmlWriter {
   Buffer* const primary_;  // the caller's buffer, or ownBuffer_
   Buffer* buffer_;         // pending bytes, written out in large blocks
   size_t used_ = 0;
+  size_t mark_ = 0;  // where passMark() is due
   platform::OutputFile file_;
   Buffer spare_;  // filled while the background thread writes the other
   int flushes_ = 0;  // before the thread starts
