@@ -201,6 +201,19 @@ TEST(XmlEscape, FieldValuesEndAtTheFirstNul) {
   }
 }
 
+TEST(XmlEscape, EmptyFieldsGiveNothing) {
+  // Empty fields at either end of the readable bytes, and with none, write
+  // nothing, whatever the bytes around them hold.
+  const std::string data(64, '<');
+  char out[maxEscapedSize(0)];
+  for (const char* at : {data.data(), data.data() + 40, data.data() + data.size()}) {
+    for (const char* readable : {static_cast<const char*>(nullptr), data.data() + data.size()}) {
+      EXPECT_EQ(escapeTextValueTo(std::string_view(at, 0), readable, out), out);
+      EXPECT_EQ(escapeAttributeValueTo(std::string_view(at, 0), readable, out), out);
+    }
+  }
+}
+
 TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
   // Escaped into heap blocks of exactly maxEscapedSize bytes, so that the
   // sanitizer run catches any word stored past the end.

@@ -186,7 +186,8 @@ void writeChatTo(const DecimalCounter& number, const CacheRecord& record, Sink* 
     while (text.size() > kTextPiece) {
       const size_t end = pieceEnd(text, kTextPiece);
       sink->done(p);
-      p = escapeTextValueTo(text.substr(0, end), record.dataEnd, sink->room(maxEscapedSize(end)));
+      p = escapeTextValueTo(text.substr(0, end), record.dataEnd,
+                            sink->room(maxEscapedSize(end)));
       text.remove_prefix(end);
     }
     sink->done(p);

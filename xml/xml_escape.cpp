@@ -206,8 +206,8 @@ inline char* putReference(char* out, const Reference& r) {
 // lies past utf8's end, otherwise utf8's end.
 inline const unsigned char* readableEnd(std::string_view utf8, const char* readable) {
   const char* const end = utf8.data() + utf8.size();
-  return reinterpret_cast<const unsigned char*>(readable != nullptr && readable > end ? readable
-                                                                                     : end);
+  const bool past = readable != nullptr && readable > end;
+  return reinterpret_cast<const unsigned char*>(past ? readable : end);
 }
 
 #if ORDIL_ESCAPE_SSE2

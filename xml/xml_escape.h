@@ -37,9 +37,10 @@ char* escapeAttributeTo(std::string_view utf8, char* out);
 // The same for a field of a cache record, whose value ends at its first NUL:
 // escapes the bytes before it (all of them if there is none), so that the
 // one scan of the field finds both. readable is nullptr, or the end of the
-// memory that holds the field (a cache record's dataEnd): the escapers may
-// then load, but never use, the bytes between the field's end and it, which
-// spares them loading a field's last bytes piecemeal.
+// memory the field's view points into, even when it is empty (a cache
+// record's dataEnd): the escapers may then load, but never use, the bytes
+// between the field's end and it, which spares them loading a field's last
+// bytes piecemeal.
 char* escapeTextValueTo(std::string_view field, const char* readable, char* out);
 char* escapeAttributeValueTo(std::string_view field, const char* readable, char* out);
 
