@@ -1,9 +1,13 @@
-// A second thread that runs one job at a time for its owner, so that a
-// read or a write can go on while the owner works on something else.
+// A second thread that runs jobs for its owner one after another, in the
+// order they were handed over, so that reads and writes can go on while
+// the owner works on something else. The reader of a file and the writer
+// of its document may share one.
 #ifndef ORDIL_BASE_BACKGROUND_H_
 #define ORDIL_BASE_BACKGROUND_H_
 
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -12,11 +16,14 @@ namespace ordil {
 
 class Background {
  public:
+  // Says which job to wait for.
+  using Ticket = uint64_t;
+
   // Starts the thread. Throws std::system_error when it cannot be started
   // (the owner then does its jobs itself).
   Background() : thread_([this] { run(); }) {}
 
-  // Waits for the job at hand, if any, and stops the thread.
+  // Runs the jobs handed over, and stops the thread.
   ~Background() {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -29,43 +36,48 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
 
-  // Hands over a job; the thread must be idle (wait() returned since the
-  // last start). What the job touches is the thread's until wait() returns.
-  void start(std::function<void()> job) {
+  // Hands over a job, to run after those handed over before it. What the
+  // job touches is the thread's until wait() for its ticket returns.
+  // Throws std::bad_alloc when the job cannot be queued.
+  Ticket start(std::function<void()> job) {
+    Ticket ticket;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      job_ = std::move(job);
-      busy_ = true;
+      jobs_.push_back(std::move(job));
+      ticket = ++started_;
     }
     changed_.notify_all();
+    return ticket;
   }
 
-  // Waits until the job handed over last is done; returns at once when
-  // there is none. What the job wrote is then the owner's.
-  void wait() {
+  // Waits until the job of the ticket (and every job before it) is done;
+  // returns at once for one done already, or for ticket 0.
+  void wait(Ticket ticket) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [&] { return done_ >= ticket; });
   }
 
  private:
   void run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [this] { return busy_ || stop_; });
-      if (!busy_) return;
-      std::function<void()> job = std::move(job_);
+      changed_.wait(lock, [this] { return !jobs_.empty() || stop_; });
+      if (jobs_.empty()) return;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
       lock.unlock();
       job();
       lock.lock();
-      busy_ = false;
+      ++done_;
       changed_.notify_all();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::function<void()> job_;
-  bool busy_ = false;
+  std::deque<std::function<void()>> jobs_;
+  Ticket started_ = 0;
+  Ticket done_ = 0;
   bool stop_ = false;
   std::thread thread_;  // last: starts once the rest is set
 };

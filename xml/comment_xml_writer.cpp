@@ -269,7 +269,17 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
 
 // The thread, if one runs, is stopped before the file discards what is not
 // finished.
-CommentXmlWriter::~CommentXmlWriter() { background_.reset(); }
+CommentXmlWriter::~CommentXmlWriter() { stopWriting(); }
+
+void CommentXmlWriter::shareBackground(Background* background) {
+  if (background_ == nullptr) shared_ = background;
+}
+
+void CommentXmlWriter::stopWriting() {
+  if (background_ != nullptr) background_->wait(writing_);
+  background_ = nullptr;
+  ownBackground_.reset();
+}
 
 inline char* CommentXmlWriter::room(size_t n) {
   if (buffer_->capacity() - used_ < n) makeRoom(n);
@@ -308,7 +318,7 @@ void CommentXmlWriter::passMark() {
 
 void CommentXmlWriter::flush(bool last) {
   if (background_ != nullptr) {
-    background_->wait();
+    background_->wait(writing_);
     if (status_.ok()) status_ = std::move(written_);
   } else if (!last && status_.ok() && ++flushes_ > 1) {
     // The document outgrows two buffers: from now on blocks are written
@@ -317,13 +327,14 @@ void CommentXmlWriter::flush(bool last) {
     try {
       spare_.reserve(buffer_->capacity());
       spare_.prepare(spare_.capacity());
-      background_ = std::make_unique<Background>();
+      if (shared_ == nullptr) ownBackground_ = std::make_unique<Background>();
+      background_ = shared_ != nullptr ? shared_ : ownBackground_.get();
     } catch (const std::system_error&) {
     }
   }
   if (status_.ok() && used_ > 0) {
     if (background_ != nullptr && !last) {
-      background_->start([this, data = buffer_->data(), size = used_] {
+      writing_ = background_->start([this, data = buffer_->data(), size = used_] {
         written_ = file_.write(data, size);
       });
       buffer_ = buffer_ == primary_ ? &spare_ : primary_;
@@ -340,7 +351,7 @@ const Status& CommentXmlWriter::finish() {
     std::memcpy(room(kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
     used_ += kDocumentFoot.size();
     flush(true);
-    background_.reset();
+    stopWriting();
     if (!status_.ok()) {
       file_.discard();
     } else {

@@ -110,6 +110,11 @@ class CommentXmlWriter {
   // Appends the record's chat element.
   void writeChat(const CacheRecord& record);
 
+  // Has the document's blocks written by this thread, when it comes to
+  // that, instead of one of the writer's own; the thread must outlive the
+  // writer. Without effect once the writing has started.
+  void shareBackground(Background* background);
+
   // The chat elements written so far.
   uint32_t chats() const { return chats_; }
 
@@ -134,6 +139,8 @@ class CommentXmlWriter {
   void flush(bool last = false);
   // Flushes a full buffer, and makes the buffer's next pages resident.
   void passMark();
+  // Waits for the block being written, and stops the writer's own thread.
+  void stopWriting();
 
   bool finished_ = false;
   DecimalCounter number_;  // the no of the next chat
@@ -148,7 +155,11 @@ class CommentXmlWriter {
   Buffer spare_;  // filled while the background thread writes the other
   int flushes_ = 0;  // before the thread starts
   Status written_;  // how the background thread's last write went
-  std::unique_ptr<Background> background_;  // stopped before file_ is gone
+  Background* shared_ = nullptr;            // a thread the caller lends
+  std::unique_ptr<Background> ownBackground_;
+  Background* background_ = nullptr;        // writing, once it writes blocks
+  Background::Ticket writing_ = 0;          // the block being written; waited for
+                                            // before file_ is gone
 };
 
 }  // namespace ordil
