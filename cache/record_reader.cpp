@@ -13,11 +13,72 @@ RecordReader::RecordReader(ByteSource* source, uint64_t size, Buffer* window,
   window_->prepare(window_->capacity());  // the first read fills it
 }
 
+RecordReader::~RecordReader() {
+  if (reading_ != 0) background_->wait(reading_);
+}
+
+void RecordReader::readAhead(Background* background, Buffer* spare, size_t carried) {
+  if (ended_ || left_ <= windowSize_) return;  // one window holds it all
+  window_->reserve(windowSize_ + carried);
+  window_->prepare(window_->capacity());
+  spare->reserve(windowSize_ + carried);
+  spare->prepare(spare->capacity());
+  background_ = background;
+  spare_ = spare;
+  carried_ = carried;
+}
+
 bool RecordReader::next(CacheRecord* record) {
   for (;;) {
     if (walker_.next(record)) return true;
     if (!walker_.hungry() || ended_) return false;
-    refill();
+    if (reading_ != 0) {
+      takeReadAhead();
+    } else {
+      refill();
+    }
+    startReadAhead();
+  }
+}
+
+void RecordReader::startReadAhead() {
+  if (background_ == nullptr || ended_ || reading_ != 0) return;
+  aheadWanted_ = static_cast<size_t>(std::min<uint64_t>(windowSize_, left_));
+  reading_ = background_->start([this] {
+    aheadGot_ = source_->read(spare_->data() + carried_, aheadWanted_, &aheadFailure_);
+  });
+}
+
+void RecordReader::takeReadAhead() {
+  background_->wait(reading_);
+  reading_ = 0;
+  const std::string_view rest = walker_.unconsumed();
+  const size_t got = aheadGot_;
+  account(aheadWanted_, got, aheadFailure_);
+  if (rest.size() <= carried_) {
+    // The unfinished record goes just before the bytes read, and the
+    // buffers change places.
+    char* const start = spare_->data() + carried_ - rest.size();
+    if (!rest.empty()) std::memcpy(start, rest.data(), rest.size());
+    walker_.feed(std::string_view(start, rest.size() + got), ended_);
+    std::swap(window_, spare_);
+    return;
+  }
+  // A longer record: the bytes read join it in the window.
+  if (rest.data() != window_->data()) std::memmove(window_->data(), rest.data(), rest.size());
+  window_->reserve(rest.size() + got, rest.size());
+  std::memcpy(window_->data() + rest.size(), spare_->data() + carried_, got);
+  walker_.feed(std::string_view(window_->data(), rest.size() + got), ended_);
+}
+
+void RecordReader::account(size_t wanted, size_t got, const Status& failure) {
+  left_ -= got;
+  const bool shortRead = got < wanted;
+  ended_ = left_ == 0 || shortRead;
+  if (shortRead) {
+    const std::string why = failure.ok() ? "file shrank" : failure.message();
+    readStatus_ = Status::io("read " + std::to_string(size_ - left_) + " of " +
+                             std::to_string(size_) + " bytes: " + why);
   }
 }
 
@@ -38,14 +99,7 @@ void RecordReader::refill() {
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(room, left_));
   Status failure;
   const size_t got = source_->read(window_->data() + rest.size(), wanted, &failure);
-  left_ -= got;
-  const bool shortRead = got < wanted;
-  ended_ = left_ == 0 || shortRead;
-  if (shortRead) {
-    const std::string why = failure.ok() ? "file shrank" : failure.message();
-    readStatus_ = Status::io("read " + std::to_string(size_ - left_) + " of " +
-                             std::to_string(size_) + " bytes: " + why);
-  }
+  account(wanted, got, failure);
   walker_.feed(std::string_view(window_->data(), rest.size() + got), ended_);
 }
 

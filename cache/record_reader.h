@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/background.h"
 #include "base/buffer.h"
 #include "base/byte_source.h"
 #include "base/status.h"
@@ -33,6 +34,25 @@ class RecordReader {
   RecordReader(ByteSource* source, uint64_t size, Buffer* window,
                size_t windowSize = kReadWindowSize);
 
+  // Waits for a read the background thread is doing.
+  ~RecordReader();
+
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  // Reads each next window on the background thread into *spare while the
+  // records of the one before are taken; the two buffers then take turns.
+  // Call before the first next(); the thread and spare must outlive the
+  // reader, and the source must allow reads from that thread. A record
+  // that runs from one window into the next keeps its bytes before the
+  // read ones (up to carried of them; a longer one is moved; carried is
+  // for tests). Throws std::bad_alloc when spare cannot be had.
+  void readAhead(Background* background, Buffer* spare, size_t carried = kCarriedSize);
+
+  // The bytes of an unfinished record room is kept for before a window
+  // read ahead.
+  static constexpr size_t kCarriedSize = 64 << 10;
+
   // Decodes the next record into *record; its views point into the window
   // and are valid until the next call. Returns false at the end of the
   // file, after a short read, or at a record that cannot be decoded.
@@ -49,6 +69,13 @@ class RecordReader {
  private:
   // Feeds the walker the bytes it has not walked and more of the file.
   void refill();
+  // Feeds the window read ahead, behind the bytes not walked.
+  void takeReadAhead();
+  // Starts reading the next window into spare_, if the file goes on.
+  void startReadAhead();
+  // Counts got of wanted bytes as read, and ends the file after a short
+  // read, saying why.
+  void account(size_t wanted, size_t got, const Status& failure);
 
   ByteSource* source_;
   uint64_t size_;
@@ -58,6 +85,13 @@ class RecordReader {
   bool ended_ = false;  // the last window has been fed
   RecordWalker walker_;
   Status readStatus_;
+  Background* background_ = nullptr;  // reading ahead, when set
+  Buffer* spare_ = nullptr;           // the window being read ahead
+  size_t carried_ = 0;                // room before the bytes read ahead
+  Background::Ticket reading_ = 0;    // the read ahead, 0 when none runs
+  size_t aheadWanted_ = 0;
+  size_t aheadGot_ = 0;
+  Status aheadFailure_;
 };
 
 }  // namespace ordil

@@ -1,7 +1,9 @@
 #include "driver/conversion.h"
 
 #include <limits>
+#include <memory>
 #include <new>
+#include <system_error>
 
 #include "cache/record_reader.h"
 #include "platform/input_file.h"
@@ -14,6 +16,10 @@ namespace {
 constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
 static_assert(std::numeric_limits<size_t>::max() >= kMaxInputSize);
 
+// Inputs over this size are read ahead and their documents written by a
+// second thread; for less, starting one costs more than it spares.
+constexpr uint64_t kBackgroundFrom = 2 * kReadWindowSize;
+
 }  // namespace
 
 Outcome Converter::convert(const Conversion& c) {
@@ -22,6 +28,10 @@ Outcome Converter::convert(const Conversion& c) {
     outcome.problems.push_back({path, status});
   };
   try {
+    // One thread reads the next window and writes the last block of a
+    // large file while this one converts; it outlives the reader and the
+    // writer, which wait for their own jobs.
+    std::unique_ptr<Background> background;
     // The document is started before the input is looked at, so that a
     // missing input still leaves the head-and-foot document.
     CommentXmlWriter writer(c.output, c.id, &output_);
@@ -34,6 +44,17 @@ Outcome Converter::convert(const Conversion& c) {
                                       " bytes); not converted"));
     } else {
       RecordReader reader(&input, input.size(), &window_);
+      if (input.size() > kBackgroundFrom) {
+        try {
+          background = std::make_unique<Background>();
+          reader.readAhead(background.get(), &spare_);
+          writer.shareBackground(background.get());
+        } catch (const std::system_error&) {
+          // no thread: the reads and writes are done here
+        } catch (const std::bad_alloc&) {
+          // no room for a second window: the reads are done here
+        }
+      }
       CacheRecord record;
       while (reader.next(&record)) writer.writeChat(record);
       if (!reader.readStatus().ok()) problem(c.inputPath, reader.readStatus());

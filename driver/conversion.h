@@ -53,6 +53,7 @@ class Converter {
 
  private:
   Buffer window_;
+  Buffer spare_;  // the window read ahead
   Buffer output_;
 };
 

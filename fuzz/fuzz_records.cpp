@@ -2,8 +2,8 @@
 // Checks that whatever the bytes, the walk ends (at the end or at a failure
 // offset inside the data), the document is well-formed UTF-8, and reading
 // the bytes through the converter's record reader in windows (their size
-// taken from the first byte) gives the same chats and the same end as
-// walking them whole.
+// taken from the first byte), with and without reading ahead on a second
+// thread, gives the same chats and the same end as walking them whole.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -31,12 +31,16 @@ void finish(const ordil::RecordWalker& walker, Walk* walk) {
 }
 
 // Reads the bytes through the converter's reader in windows of `step`
-// bytes (widened by records longer than that).
-Walk readInWindows(std::string_view bytes, size_t step) {
+// bytes (widened by records longer than that), reading ahead on the
+// background thread when given, with `carried` bytes of room.
+Walk readInWindows(std::string_view bytes, size_t step, ordil::Background* background = nullptr,
+                   size_t carried = 0) {
   Walk walk;
   ordil::testing::MemorySource source(bytes);
   ordil::Buffer window;
+  ordil::Buffer spare;
   ordil::RecordReader reader(&source, bytes.size(), &window, step);
+  if (background != nullptr) reader.readAhead(background, &spare, carried);
   ordil::CacheRecord record;
   uint32_t number = 1;
   while (reader.next(&record)) ordil::appendChat(number++, record, &walk.chats);
@@ -67,5 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Walk windowed = readInWindows(bytes, step);
   check(windowed.chats == whole.chats && windowed.failed == whole.failed &&
         windowed.offset == whole.offset);
+  // Each window read ahead is a hand-over between threads, so at most
+  // about 16 of them, to keep the runs quick.
+  static ordil::Background background;
+  const size_t carried = size < 2 ? 0 : static_cast<size_t>(data[1]) % 64;
+  const Walk ahead = readInWindows(bytes, std::max(step, size / 16 + 1), &background, carried);
+  check(ahead.chats == whole.chats && ahead.failed == whole.failed &&
+        ahead.offset == whole.offset);
   return 0;
 }

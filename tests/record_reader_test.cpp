@@ -40,9 +40,19 @@ Walk walkWhole(const std::string& data) {
   return walk;
 }
 
-Walk readAll(ByteSource* source, uint64_t size, size_t windowSize, Buffer* window) {
+// Reading ahead on a second thread: the thread, the second window, and
+// the room kept before the bytes read ahead.
+struct Ahead {
+  Background* background;
+  size_t carried;
+  Buffer spare;
+};
+
+Walk readAll(ByteSource* source, uint64_t size, size_t windowSize, Buffer* window,
+             Ahead* ahead = nullptr) {
   Walk walk;
   RecordReader reader(source, size, window, windowSize);
+  if (ahead != nullptr) reader.readAhead(ahead->background, &ahead->spare, ahead->carried);
   CacheRecord record;
   while (reader.next(&record)) take(record, &walk);
   walk.decodeFailure = reader.decodeStatus().message();
@@ -67,6 +77,7 @@ TEST(RecordReader, WindowsOfEverySizeReadLikeTheWholeFile) {
       {"long text cut", "HEADER!!" + two + longText.substr(0, 200)},
       {"malformed length", "HEADER!!" + one + malformedLength + two + two},
   };
+  Background background;
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
     const Walk whole = walkWhole(file.data);
@@ -75,6 +86,13 @@ TEST(RecordReader, WindowsOfEverySizeReadLikeTheWholeFile) {
       MemorySource source(file.data);
       Buffer window;
       ASSERT_TRUE(readAll(&source, file.data.size(), step, &window) == whole);
+      // Read ahead, with records carried over whole and records moved.
+      for (const size_t carried : {size_t{0}, size_t{5}, size_t{1000}}) {
+        SCOPED_TRACE("read ahead, carrying " + std::to_string(carried));
+        MemorySource again(file.data);
+        Ahead ahead{&background, carried, {}};
+        ASSERT_TRUE(readAll(&again, file.data.size(), step, &window, &ahead) == whole);
+      }
     }
   }
 }
@@ -91,17 +109,23 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
       {"file shrank", Status(), "read 36 of 77 bytes: file shrank"},
       {"read error", Status::io("Input/output error"), "read 36 of 77 bytes: Input/output error"},
   };
+  Background background;
   for (const auto& c : cases) {
     for (const size_t window : {size_t{7}, size_t{1} << 20}) {
-      SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window));
-      MemorySource source(data, cut, c.failure);
-      Buffer buffer;
-      const Walk walk = readAll(&source, data.size(), window, &buffer);
-      EXPECT_EQ(walk.fields, std::vector<std::string>{"|hello|995|abc"});
-      EXPECT_EQ(walk.readFailure, c.readFailure);
-      // The record the bytes stop in is cut short, not taken as whole.
-      EXPECT_EQ(walk.decodeFailure,
-                "record at byte 31: text runs past the end of the data");
+      for (const bool readAhead : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window) +
+                     (readAhead ? ", read ahead" : ""));
+        MemorySource source(data, cut, c.failure);
+        Buffer buffer;
+        Ahead ahead{&background, 16, {}};
+        const Walk walk =
+            readAll(&source, data.size(), window, &buffer, readAhead ? &ahead : nullptr);
+        EXPECT_EQ(walk.fields, std::vector<std::string>{"|hello|995|abc"});
+        EXPECT_EQ(walk.readFailure, c.readFailure);
+        // The record the bytes stop in is cut short, not taken as whole.
+        EXPECT_EQ(walk.decodeFailure,
+                  "record at byte 31: text runs past the end of the data");
+      }
     }
   }
 }
@@ -123,18 +147,33 @@ TEST(RecordReader, RecordsLongerThanTheWindowWidenIt) {
   MemorySource again(data);
   EXPECT_TRUE(readAll(&again, data.size(), 64, &window) == walk);
   EXPECT_EQ(window.capacity(), capacity);
+
+  // Read ahead, the long record is moved in front of the bytes read.
+  Background background;
+  Ahead ahead{&background, 16, {}};
+  Buffer other;
+  MemorySource aheadSource(data);
+  EXPECT_TRUE(readAll(&aheadSource, data.size(), 64, &other, &ahead) == walk);
 }
 
 TEST(RecordReader, ReadsNoMoreThanTheSize) {
   // A file that grew after its size was taken is read up to that size.
   const std::string one = bytes("\x00" "\x05hello") + kTail;
   const std::string data = "HEADER!!" + one + one;
-  MemorySource source(data);
-  Buffer window;
-  const Walk walk = readAll(&source, 8 + one.size(), 1 << 20, &window);
-  EXPECT_EQ(walk.fields.size(), 1u);
-  EXPECT_EQ(walk.readFailure, "");
-  EXPECT_EQ(walk.decodeFailure, "");
+  Background background;
+  for (const size_t windowSize : {size_t{1} << 20, size_t{10}}) {
+    for (const bool readAhead : {false, true}) {
+      SCOPED_TRACE("window " + std::to_string(windowSize) + (readAhead ? ", read ahead" : ""));
+      MemorySource source(data);
+      Buffer window;
+      Ahead ahead{&background, 16, {}};
+      const Walk walk = readAll(&source, 8 + one.size(), windowSize, &window,
+                                readAhead ? &ahead : nullptr);
+      EXPECT_EQ(walk.fields.size(), 1u);
+      EXPECT_EQ(walk.readFailure, "");
+      EXPECT_EQ(walk.decodeFailure, "");
+    }
+  }
 }
 
 }  // namespace
