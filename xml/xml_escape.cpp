@@ -229,7 +229,7 @@ struct BlockStop {
 // bytes is at hand, is one that needs a look at its second byte (E0, ED, F0
 // and F4 narrow its range, EF may start the forbidden U+FFFE and U+FFFF),
 // or cannot lead at all (C0, C1, F5-FF), gives a character XML carries.
-inline bool rareLeadCarried(const unsigned char* p) {
+[[gnu::always_inline]] inline bool rareLeadCarried(const unsigned char* p) {
   switch (p[0]) {
     case 0xE0: return p[1] >= 0xA0;
     case 0xED: return p[1] <= 0x9F;
