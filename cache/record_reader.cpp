@@ -64,9 +64,13 @@ void RecordReader::takeReadAhead() {
     std::swap(window_, spare_);
     return;
   }
-  // A longer record: the bytes read join it in the window.
+  // A longer record: the bytes read join it in the window, which doubles
+  // when they do not fit, so that a record of any length is copied a
+  // bounded number of times over.
   if (rest.data() != window_->data()) std::memmove(window_->data(), rest.data(), rest.size());
-  window_->reserve(rest.size() + got, rest.size());
+  if (rest.size() + got > window_->capacity()) {
+    window_->reserve(std::max(rest.size() + got, 2 * window_->capacity()), rest.size());
+  }
   std::memcpy(window_->data() + rest.size(), spare_->data() + carried_, got);
   walker_.feed(std::string_view(window_->data(), rest.size() + got), ended_);
 }
