@@ -562,10 +562,14 @@ TEST_F(Replacing, InterruptedRunsLeaveTheOldOrTheWholeNewDocument) {
   if (!testing::canSendSignals()) GTEST_SKIP() << "no signals to send here";
   prepare(300000);
   // How long a whole run takes, so that the interruptions can be spread
-  // over it.
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(ordil({input_, "678"}).status, 0);
-  const auto whole = std::chrono::steady_clock::now() - start;
+  // over it: the shortest of three, since the first run on cold memory,
+  // or one on a busy machine, can take far longer than those after it.
+  auto whole = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(ordil({input_, "678"}).status, 0);
+    whole = std::min(whole, std::chrono::steady_clock::now() - start);
+  }
   const struct {
     testing::Signal signal;
     int tries;
