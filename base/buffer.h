@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/memory.h"
 
@@ -17,10 +18,13 @@ class Buffer {
   size_t capacity() const { return capacity_; }
 
   // Makes room for at least n bytes, keeping the first `keep` of them.
-  // Throws std::bad_alloc when the memory cannot be had.
+  // Large blocks come from platform::allocateLarge, backed by large pages
+  // where the system has them. Throws std::bad_alloc when the memory
+  // cannot be had.
   void reserve(size_t n, size_t keep = 0) {
     if (n <= capacity_) return;
-    std::unique_ptr<char[]> wider = std::make_unique_for_overwrite<char[]>(n);
+    Block wider(static_cast<char*>(platform::allocateLarge(n)), Release{n});
+    if (wider == nullptr) throw std::bad_alloc();
     if (keep > 0) std::memcpy(wider.get(), data_.get(), keep);
     data_ = std::move(wider);
     capacity_ = n;
@@ -39,7 +43,13 @@ class Buffer {
   }
 
  private:
-  std::unique_ptr<char[]> data_;
+  struct Release {
+    size_t size;
+    void operator()(char* p) const { platform::releaseLarge(p, size); }
+  };
+  using Block = std::unique_ptr<char[], Release>;
+
+  Block data_{nullptr, Release{0}};
   size_t capacity_ = 0;
   size_t prepared_ = 0;
 };

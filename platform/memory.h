@@ -1,4 +1,4 @@
-// Memory the product takes in large blocks: the read window and the
+// Memory the product takes in large blocks: the read windows and the
 // document buffers.
 #ifndef ORDIL_PLATFORM_MEMORY_H_
 #define ORDIL_PLATFORM_MEMORY_H_
@@ -6,6 +6,16 @@
 #include <cstddef>
 
 namespace ordil::platform {
+
+// Takes an uninitialised block of at least n bytes (n > 0) for a large
+// buffer, or returns nullptr when the memory cannot be had. Where the
+// system has large pages (2 MiB on Linux), a block of 1 MiB or more is
+// placed and marked so that it can be backed by them: filling it then
+// takes one fault per large page instead of one per 4 KiB page, which on
+// virtual machines costs far more. Such a block may reserve up to a large
+// page more than n. Release it with releaseLarge(p, n), n as given here.
+void* allocateLarge(size_t n);
+void releaseLarge(void* p, size_t n);
 
 // Makes the whole pages of [p, p + n) resident and writable now, in one
 // call, where the system can (Linux 5.14 and later); returns whether it

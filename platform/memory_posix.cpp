@@ -4,8 +4,60 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace ordil::platform {
+
+namespace {
+
+#if defined(__linux__)
+// Linux's transparent large pages on x86-64 and most other processors.
+constexpr size_t kLargePage = size_t{2} << 20;
+// Smaller blocks come from the heap: a large page for them would make
+// resident far more memory than they use.
+constexpr size_t kLargeFrom = size_t{1} << 20;
+
+bool takesLargePages(size_t n) { return n >= kLargeFrom; }
+
+size_t largePagesFor(size_t n) { return (n + kLargePage - 1) & ~(kLargePage - 1); }
+#endif
+
+}  // namespace
+
+void* allocateLarge(size_t n) {
+#if defined(__linux__)
+  if (takesLargePages(n)) {
+    if (n > SIZE_MAX - 2 * kLargePage) return nullptr;
+    const size_t size = largePagesFor(n);
+    // Map a large page more than needed, then give back what lies before
+    // the first boundary of a large page and after the block.
+    const size_t mapped = size + kLargePage;
+    void* const at = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(at);
+    const uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
+    if (aligned > start) munmap(at, aligned - start);
+    const uintptr_t end = aligned + size;
+    if (start + mapped > end) munmap(reinterpret_cast<void*>(end), start + mapped - end);
+    void* const block = reinterpret_cast<void*>(aligned);
+    // Only a hint: without large pages the block works the same.
+    madvise(block, size, MADV_HUGEPAGE);
+    return block;
+  }
+#endif
+  return std::malloc(n);
+}
+
+void releaseLarge(void* p, size_t n) {
+  if (p == nullptr) return;
+#if defined(__linux__)
+  if (takesLargePages(n)) {
+    munmap(p, largePagesFor(n));
+    return;
+  }
+#endif
+  std::free(p);
+}
 
 bool prepareWritable(void* p, size_t n) {
 #if defined(__linux__)

@@ -32,6 +32,26 @@ TEST(Memory, PreparingKeepsEveryByte) {
   EXPECT_FALSE(platform::prepareWritable(block.get() + 100, 50));
 }
 
+// Blocks on either side of the sizes that take large pages (1 MiB, and
+// multiples of 2 MiB) hold every byte written to them, prepared or not.
+TEST(Memory, LargeBlocksHoldEveryByte) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  for (const size_t n : {size_t{1}, size_t{4095}, kMiB - 1, kMiB, kMiB + 1, 2 * kMiB,
+                         2 * kMiB + 1, 5 * kMiB + 3}) {
+    SCOPED_TRACE(n);
+    for (const bool prepared : {false, true}) {
+      auto* const block = static_cast<unsigned char*>(platform::allocateLarge(n));
+      ASSERT_NE(block, nullptr);
+      if (prepared) platform::prepareWritable(block, n);
+      for (size_t i = 0; i < n; ++i) block[i] = static_cast<unsigned char>(i * 13 + 5);
+      for (size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(block[i], static_cast<unsigned char>(i * 13 + 5)) << "byte " << i;
+      }
+      platform::releaseLarge(block, n);
+    }
+  }
+}
+
 TEST(Memory, PreparedBufferKeepsWhatItHeld) {
   // Preparing after writing, again over what is prepared, past the
   // capacity, and after widening: the bytes stay and the whole block stays
