@@ -9,8 +9,9 @@ namespace ordil {
 RecordReader::RecordReader(ByteSource* source, uint64_t size, Buffer* window,
                            size_t windowSize)
     : source_(source), size_(size), left_(size), window_(window), windowSize_(windowSize) {
+  // Made resident where it is first filled, after readAhead() has had
+  // its say on the size.
   window_->reserve(std::max<size_t>(1, static_cast<size_t>(std::min<uint64_t>(size, windowSize_))));
-  window_->prepare(window_->capacity());  // the first read fills it
 }
 
 RecordReader::~RecordReader() {
@@ -20,9 +21,7 @@ RecordReader::~RecordReader() {
 void RecordReader::readAhead(Background* background, Buffer* spare, size_t carried) {
   if (ended_ || left_ <= windowSize_) return;  // one window holds it all
   window_->reserve(windowSize_ + carried);
-  window_->prepare(window_->capacity());
-  spare->reserve(windowSize_ + carried);
-  spare->prepare(spare->capacity());
+  spare->reserve(windowSize_ + carried);  // made resident by the thread that fills it
   background_ = background;
   spare_ = spare;
   carried_ = carried;
@@ -45,6 +44,7 @@ void RecordReader::startReadAhead() {
   if (background_ == nullptr || ended_ || reading_ != 0) return;
   aheadWanted_ = static_cast<size_t>(std::min<uint64_t>(windowSize_, left_));
   reading_ = background_->start([this] {
+    spare_->prepare(spare_->capacity());
     aheadGot_ = source_->read(spare_->data() + carried_, aheadWanted_, &aheadFailure_);
   });
 }
@@ -89,6 +89,7 @@ void RecordReader::account(size_t wanted, size_t got, const Status& failure) {
 void RecordReader::refill() {
   // Keep the bytes not yet walked (an unfinished record) at the front,
   // widening the window when they fill it alone.
+  window_->prepare(window_->capacity());  // the read fills it
   const std::string_view rest = walker_.unconsumed();
   const size_t capacity = window_->capacity();
   if (rest.size() == capacity) {
