@@ -4,6 +4,7 @@
 #define ORDIL_PLATFORM_TEMPORARY_NAME_H_
 
 #include <cstdint>
+#include <mutex>
 #include <random>
 #include <string_view>
 #include <type_traits>
@@ -14,10 +15,13 @@ namespace ordil::platform {
 // stays within the 255 units file systems allow.
 inline constexpr size_t kMaxKeptNameLength = 200;
 
-// A fresh random number for each call.
+// A fresh random number for each call, from any thread (the batch mode's
+// jobs create documents at once).
 inline uint64_t randomNumber() {
+  static std::mutex mutex;
   static std::random_device device;
   static uint64_t counter = 0;
+  const std::lock_guard<std::mutex> lock(mutex);
   return (uint64_t{device()} << 32 ^ device()) + 0x9E3779B97F4A7C15u * ++counter;
 }
 
