@@ -118,6 +118,27 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
   return p;
 }
 
+bool RecordWalker::splitFront(size_t bytes, RecordWalker* front, uint32_t* count) {
+  if (!status_.ok() || hungry_ || bytes > static_cast<size_t>(limit_ - pos_)) return false;
+  const char* const end = pos_ + bytes;
+  const char* p = pos_;
+  uint32_t taken = 0;
+  CacheRecord record;
+  Status& failure = failure_;
+  while (p < end) {
+    p = decodeRecord(p, limit_, &record, &failure);
+    if (p == nullptr) return false;  // left to the walk, which says why
+    ++taken;
+  }
+  if (taken == 0 || p >= limit_) return false;
+  *front = *this;
+  front->limit_ = p;
+  front->last_ = true;
+  pos_ = p;
+  *count = taken;
+  return true;
+}
+
 void RecordWalker::feed(std::string_view window, bool last) {
   windowOffset_ = offset();
   window_ = pos_ = window.data();

@@ -74,7 +74,8 @@ class RecordWalker {
   // Walks data that holds the whole file.
   explicit RecordWalker(std::string_view data) { feed(data, true); }
 
-  // Walks a file that will be fed window by window.
+  // Walks a file that will be fed window by window; hungry() until the
+  // first window is fed.
   RecordWalker() = default;
 
   // Gives the next window: unconsumed() of the last one, then new bytes.
@@ -86,6 +87,17 @@ class RecordWalker {
   // cannot be decoded (failed() then stays true), and, in a window that is
   // not the last, where the next record may run past the window (hungry()).
   bool next(CacheRecord* record);
+
+  // Takes the records that start within the first `bytes` bytes of
+  // unconsumed() off the front of the walk, so that two threads can take
+  // the records of one window: *front then walks them and ends after them,
+  // and this walker goes on with the record after them, with the same
+  // records, offsets and ending as before. Every record taken is whole and
+  // decodable, so front ends cleanly. Stores how many there are in *count.
+  // Returns false, and changes nothing, when that would take no record or
+  // leave no byte of the window, or when a record within those bytes is
+  // cut short by the window or cannot be decoded.
+  bool splitFront(size_t bytes, RecordWalker* front, uint32_t* count);
 
   // Whether the walk stopped at a record that cannot be decoded.
   bool failed() const { return !status_.ok(); }
@@ -112,7 +124,7 @@ class RecordWalker {
   uint64_t windowOffset_ = 0;  // file offset of window_
   size_t headerLeft_ = kCacheHeaderSize;
   bool last_ = false;
-  bool hungry_ = false;
+  bool hungry_ = true;
   Status status_;
   Status failure_;  // where decodeRecord says why, before it is taken
 };

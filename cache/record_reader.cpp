@@ -30,14 +30,19 @@ void RecordReader::readAhead(Background* background, Buffer* spare, size_t carri
 bool RecordReader::next(CacheRecord* record) {
   for (;;) {
     if (walker_.next(record)) return true;
-    if (!walker_.hungry() || ended_) return false;
-    if (reading_ != 0) {
-      takeReadAhead();
-    } else {
-      refill();
-    }
-    startReadAhead();
+    if (!nextWindow()) return false;
   }
+}
+
+bool RecordReader::nextWindow() {
+  if (!walker_.hungry() || ended_) return false;
+  if (reading_ != 0) {
+    takeReadAhead();
+  } else {
+    refill();
+  }
+  startReadAhead();
+  return true;
 }
 
 void RecordReader::startReadAhead() {

@@ -59,6 +59,23 @@ class RecordReader {
   // Throws std::bad_alloc when the window cannot be widened.
   bool next(CacheRecord* record);
 
+  // Window by window instead, for a caller that shares each window's
+  // records between threads (RecordWalker::splitFront):
+  //
+  //   while (reader.nextWindow()) {
+  //     RecordWalker* walker = reader.walker();
+  //     while (walker->next(&record)) use(record);
+  //   }
+  //
+  // nextWindow() feeds the walker the next window once it has taken every
+  // record it could from the one before (next() returned false), and
+  // returns false at the end of the file, after a short read, or at a
+  // record that cannot be decoded. The walker's records stay valid until
+  // the next call of nextWindow(); whoever walks it until then may be
+  // another thread. Throws std::bad_alloc as next().
+  bool nextWindow();
+  RecordWalker* walker() { return &walker_; }
+
   // Ok, or (kind kIo) "read N of M bytes: reason" when the source gave
   // fewer bytes than the size.
   const Status& readStatus() const { return readStatus_; }

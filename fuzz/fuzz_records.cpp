@@ -3,7 +3,10 @@
 // offset inside the data), the document is well-formed UTF-8, and reading
 // the bytes through the converter's record reader in windows (their size
 // taken from the first byte), with and without reading ahead on a second
-// thread, gives the same chats and the same end as walking them whole.
+// thread, gives the same chats and the same end as walking them whole; so
+// does splitting the records off the front of the walk at a byte count
+// taken from the third byte, as the converter shares a window between
+// threads.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -78,5 +81,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Walk ahead = readInWindows(bytes, std::max(step, size / 16 + 1), &background, carried);
   check(ahead.chats == whole.chats && ahead.failed == whole.failed &&
         ahead.offset == whole.offset);
+
+  ordil::RecordWalker rest(bytes);
+  ordil::RecordWalker front;
+  uint32_t inFront = 0;
+  const size_t splitAt = size < 3 ? 0 : (size_t{data[2]} << 8 | data[1]) % size;
+  if (rest.splitFront(splitAt, &front, &inFront)) {
+    Walk split;
+    number = 1;
+    while (front.next(&record)) ordil::appendChat(number++, record, &split.chats);
+    check(number - 1 == inFront && !front.failed() && !front.hungry());
+    while (rest.next(&record)) ordil::appendChat(number++, record, &split.chats);
+    finish(rest, &split);
+    check(split.chats == whole.chats && split.failed == whole.failed &&
+          split.offset == whole.offset);
+  }
   return 0;
 }

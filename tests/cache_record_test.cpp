@@ -292,5 +292,85 @@ TEST(RecordWalker, FieldsOfEachRecordReplaceThoseBefore) {
   EXPECT_FALSE(walker.failed());
 }
 
+// What a walk gives: each record's offset and text, then how it ended.
+struct Walked {
+  std::vector<std::string> records;
+  bool hungry = false;
+  std::string status;
+  uint64_t offset = 0;
+  size_t unconsumed = 0;
+  bool operator==(const Walked&) const = default;
+};
+
+void walkOn(RecordWalker* walker, Walked* walked) {
+  CacheRecord record;
+  for (uint64_t at = walker->offset(); walker->next(&record); at = walker->offset()) {
+    walked->records.push_back(std::to_string(at) + ":" + std::string(record.text));
+  }
+  walked->hungry = walker->hungry();
+  walked->status = walker->status().message();
+  walked->offset = walker->offset();
+  walked->unconsumed = walker->unconsumed().size();
+}
+
+TEST(RecordWalker, SplittingOffTheFrontKeepsEveryRecordAndTheEnding) {
+  const std::string a = bytes("\x00" "\x05hello") + kTail;
+  const std::string b = bytes("\x03" "big" "\x03" "bye") + kTail;
+  const std::string c = bytes("\x02" "ue" "\xC8\x01") + std::string(200, 'c') + kTail;
+  const std::string records = a + b + c + a + b;
+  const struct {
+    const char* name;
+    std::string window;
+    bool last;
+  } windows[] = {
+      {"whole file", "HEADER!!" + records, true},
+      {"cut record in the last window", "HEADER!!" + records + c.substr(0, 30), true},
+      {"cut record before more windows", "HEADER!!" + records + c.substr(0, 30), false},
+      {"malformed length", "HEADER!!" + a + b + bytes("\x00\x80\x80\x80\x80\x80\x01") + a, true},
+  };
+  for (const auto& w : windows) {
+    SCOPED_TRACE(w.name);
+    RecordWalker whole;
+    whole.feed(w.window, w.last);
+    const size_t size = whole.unconsumed().size();
+    Walked expected;
+    walkOn(&whole, &expected);
+    // The records' ends, relative to the first record, and whether the
+    // walk took them whole.
+    std::vector<size_t> ends;
+    for (size_t i = 1; i < expected.records.size(); ++i) {
+      ends.push_back(std::stoul(expected.records[i]) - 8);
+    }
+    ends.push_back(expected.offset - 8);
+
+    for (size_t bytes = 0; bytes <= size + 1; ++bytes) {
+      SCOPED_TRACE("splitting off " + std::to_string(bytes) + " bytes");
+      RecordWalker walker;
+      walker.feed(w.window, w.last);
+      RecordWalker front;
+      uint32_t count = 0;
+      Walked split;
+      // A split takes every record that starts within the bytes: it is
+      // made when there is one, they are all whole, and bytes are left.
+      size_t taken = 0;
+      while (taken < ends.size() && (taken == 0 ? 0 : ends[taken - 1]) < bytes) ++taken;
+      const bool wholeOnes = taken > 0 && (taken < ends.size() || ends.back() >= bytes);
+      const bool expectSplit = bytes <= size && wholeOnes && ends[taken - 1] < size;
+      ASSERT_EQ(walker.splitFront(bytes, &front, &count), expectSplit);
+      if (expectSplit) {
+        Walked fromFront;
+        walkOn(&front, &fromFront);
+        EXPECT_EQ(count, fromFront.records.size());
+        EXPECT_EQ(count, taken);
+        EXPECT_FALSE(fromFront.hungry);
+        EXPECT_EQ(fromFront.status, "");
+        split.records = fromFront.records;
+      }
+      walkOn(&walker, &split);
+      EXPECT_TRUE(split == expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ordil
