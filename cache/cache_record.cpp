@@ -11,6 +11,9 @@
 //               byte but the last has its high bit (0x80) set
 //
 // Records follow each other directly and run to the end of the file.
+//
+// A record whose text length takes one byte spans at most kLongestShortRecord
+// bytes; where that many are left, one check covers all its fields.
 
 #include "cache/cache_record.h"
 
@@ -23,6 +26,8 @@ namespace {
 constexpr int kMaxTextLengthBytes = 5;
 constexpr size_t kPositionSize = 4;
 constexpr size_t kReservedSize = 8;
+constexpr size_t kLongestShortRecord =
+    1 + 255 + 1 + 127 + kPositionSize + kReservedSize + 1 + 255;
 
 // Every failure but a malformed text length says the record runs past the
 // end of the data, which more data may mend.
@@ -50,9 +55,9 @@ uint32_t decodeFixed32(const char* p) {
          (static_cast<uint32_t>(byteAt(p + 3)) << 24);
 }
 
-}  // namespace
-
-const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
+// readTextLength, inlined where records are decoded or skipped.
+[[gnu::always_inline]] inline const char* textLengthAt(const char* p, const char* limit,
+                                                       uint32_t* length) {
   // Texts under 128 bytes, nearly all of them, have a length of one byte.
   if (p < limit && (byteAt(p) & 0x80) == 0) {
     *length = byteAt(p);
@@ -72,8 +77,41 @@ const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
   return nullptr;
 }
 
+// Where the record at p, with kLongestShortRecord bytes or more left, has a
+// text length of one byte: the offsets of its text and user id and its end,
+// all within those bytes. Returns false for a longer text length.
+struct ShortRecord {
+  size_t mailLength, textAt, textLength, fixedAt, userIdLength, end;
+};
+[[gnu::always_inline]] inline bool shortRecordAt(const char* p, ShortRecord* r) {
+  r->mailLength = byteAt(p);
+  const size_t textLengthAt = 1 + r->mailLength;
+  r->textLength = byteAt(p + textLengthAt);
+  if (r->textLength >= 0x80) return false;
+  r->textAt = textLengthAt + 1;
+  r->fixedAt = r->textAt + r->textLength;
+  r->userIdLength = byteAt(p + r->fixedAt + kPositionSize + kReservedSize);
+  r->end = r->fixedAt + kPositionSize + kReservedSize + 1 + r->userIdLength;
+  return true;
+}
+
+}  // namespace
+
+const char* readTextLength(const char* p, const char* limit, uint32_t* length) {
+  return textLengthAt(p, limit, length);
+}
+
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
                          Status* status) {
+  ShortRecord s;
+  if (bytesLeft(p, limit) >= kLongestShortRecord && shortRecordAt(p, &s)) {
+    record->mail = std::string_view(p + 1, s.mailLength);
+    record->text = std::string_view(p + s.textAt, s.textLength);
+    record->position = decodeFixed32(p + s.fixedAt);
+    record->userId = std::string_view(p + s.end - s.userIdLength, s.userIdLength);
+    record->dataEnd = limit;
+    return p + s.end;
+  }
   if (p >= limit) {
     *status = truncated("mail length missing");
     return nullptr;
@@ -86,7 +124,7 @@ const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
   }
 
   uint32_t textLength;
-  const char* text = readTextLength(p, limit, &textLength);
+  const char* text = textLengthAt(p, limit, &textLength);
   if (text == nullptr) {
     // With 5 bytes at hand the length itself is malformed; with fewer, every
     // byte left said another one follows.
@@ -123,10 +161,8 @@ bool RecordWalker::splitFront(size_t bytes, RecordWalker* front, uint32_t* count
   const char* const end = pos_ + bytes;
   const char* p = pos_;
   uint32_t taken = 0;
-  CacheRecord record;
-  Status& failure = failure_;
   while (p < end) {
-    p = decodeRecord(p, limit_, &record, &failure);
+    p = recordEnd(p, limit_);
     if (p == nullptr) return false;  // left to the walk, which says why
     ++taken;
   }
@@ -137,6 +173,23 @@ bool RecordWalker::splitFront(size_t bytes, RecordWalker* front, uint32_t* count
   pos_ = p;
   *count = taken;
   return true;
+}
+
+const char* recordEnd(const char* p, const char* limit) {
+  ShortRecord s;
+  if (bytesLeft(p, limit) >= kLongestShortRecord && shortRecordAt(p, &s)) return p + s.end;
+  if (p >= limit) return nullptr;
+  const size_t mailLength = byteAt(p++);
+  if (bytesLeft(p, limit) < mailLength) return nullptr;
+  uint32_t textLength;
+  const char* const text = textLengthAt(p + mailLength, limit, &textLength);
+  if (text == nullptr || bytesLeft(text, limit) < textLength) return nullptr;
+  p = text + textLength;
+  if (bytesLeft(p, limit) < kPositionSize + kReservedSize + 1) return nullptr;
+  p += kPositionSize + kReservedSize;
+  const size_t userIdLength = byteAt(p++);
+  if (bytesLeft(p, limit) < userIdLength) return nullptr;
+  return p + userIdLength;
 }
 
 void RecordWalker::feed(std::string_view window, bool last) {

@@ -56,6 +56,11 @@ const char* readTextLength(const char* p, const char* limit, uint32_t* length);
 const char* decodeRecord(const char* p, const char* limit, CacheRecord* record,
                          Status* status);
 
+// The byte after the record that starts at p, when decodeRecord would
+// decode it, otherwise nullptr. Reads only [p, limit), and only the
+// lengths: for finding where records end without taking their fields.
+const char* recordEnd(const char* p, const char* limit);
+
 // Walks the records of a cache file, held in memory whole or given in
 // consecutive windows. The walker only refers to the data, which must
 // outlive its use.

@@ -6,7 +6,8 @@
 // thread, gives the same chats and the same end as walking them whole; so
 // does splitting the records off the front of the walk at a byte count
 // taken from the third byte, as the converter shares a window between
-// threads.
+// threads. At the first offsets, skipping a record by its lengths ends
+// where decoding it does.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -81,6 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Walk ahead = readInWindows(bytes, std::max(step, size / 16 + 1), &background, carried);
   check(ahead.chats == whole.chats && ahead.failed == whole.failed &&
         ahead.offset == whole.offset);
+
+  const char* const limit = bytes.data() + size;
+  for (size_t at = 0; at < std::min<size_t>(size, 64); ++at) {
+    ordil::Status status;
+    check(ordil::recordEnd(bytes.data() + at, limit) ==
+          ordil::decodeRecord(bytes.data() + at, limit, &record, &status));
+  }
 
   ordil::RecordWalker rest(bytes);
   ordil::RecordWalker front;

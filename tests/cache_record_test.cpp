@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "tools/cache_builder.h"
 
 namespace ordil {
 namespace {
@@ -168,6 +170,73 @@ TEST(CacheRecord, EveryTruncatedPrefixFailsWithItsReason) {
   for (const auto& cut : cuts) {
     for (size_t n = cut.firstCut; n <= cut.lastCut; ++n) {
       EXPECT_EQ(failureOf(record.substr(0, n)), cut.reason) << "cut at " << n;
+    }
+  }
+}
+
+// Far from the end of the data one check covers a whole record; near it,
+// every field is checked. Both must give the same fields and end.
+TEST(CacheRecord, RecordsDecodeAlikeNearAndFarFromTheEnd) {
+  std::vector<tools::Comment> comments = tools::randomRecords(5, 300, tools::RandomMix::kAnyBytes);
+  const std::vector<tools::Comment> realistic =
+      tools::randomRecords(6, 300, tools::RandomMix::kRealistic);
+  comments.insert(comments.end(), realistic.begin(), realistic.end());
+  comments.push_back({std::string(255, 'm'), std::string(127, 't'), 1, std::string(255, 'u')});
+  comments.push_back({std::string(255, 'm'), std::string(128, 't'), 2, std::string(255, 'u')});
+  comments.push_back({"", "", 3, ""});
+  std::string records;
+  for (const tools::Comment& c : comments) tools::appendRecord(c.record(), &records);
+  const std::string padded = records + std::string(1000, '\xFF');
+  const char* p = padded.data();
+  for (size_t i = 0; i < comments.size(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i));
+    CacheRecord far;
+    Status status;
+    const char* const end = decodeRecord(p, padded.data() + padded.size(), &far, &status);
+    ASSERT_NE(end, nullptr);
+    CacheRecord near;
+    ASSERT_EQ(decodeRecord(p, end, &near, &status), end);  // the record and nothing after it
+    EXPECT_EQ(far.mail, near.mail);
+    EXPECT_EQ(far.text, near.text);
+    EXPECT_EQ(far.position, near.position);
+    EXPECT_EQ(far.userId, near.userId);
+    EXPECT_EQ(far.mail, std::string_view(comments[i].mail).substr(0, 255));
+    EXPECT_EQ(far.text, comments[i].text);
+    EXPECT_EQ(far.userId, std::string_view(comments[i].userId).substr(0, 255));
+    EXPECT_EQ(recordEnd(p, padded.data() + padded.size()), end);
+    EXPECT_EQ(recordEnd(p, end), end);
+    EXPECT_EQ(recordEnd(p, end - 1), nullptr);
+    EXPECT_EQ(decodeRecord(p, end - 1, &near, &status), nullptr);
+    p = end;
+  }
+}
+
+// Skipping a record must end where decoding it does, and fail where it
+// fails, whatever the bytes: at every offset of random bytes, with the end
+// of the data far off, near, and at every byte of the record.
+TEST(CacheRecord, RecordEndAgreesWithDecoding) {
+  std::mt19937 random(11);
+  std::string data(6000, '\0');
+  for (char& c : data) {
+    // Mostly small bytes, so that lengths often fit what follows.
+    const auto r = static_cast<uint32_t>(random());
+    c = static_cast<char>(r % 4 == 0 ? r >> 8 : (r >> 8) % 40);
+  }
+  const char* const begin = data.data();
+  for (size_t at = 0; at < 4000; ++at) {
+    for (const size_t left : {size_t{0}, size_t{1}, size_t{20}, size_t{700}, data.size() - at}) {
+      const char* const p = begin + at;
+      const char* const limit = p + left;
+      CacheRecord record;
+      Status status;
+      const char* const decoded = decodeRecord(p, limit, &record, &status);
+      ASSERT_EQ(recordEnd(p, limit), decoded) << "at " << at << ", " << left << " bytes left";
+      if (decoded != nullptr) {
+        for (const char* cut = p; cut < decoded; ++cut) {
+          ASSERT_EQ(recordEnd(p, cut), nullptr);
+          ASSERT_EQ(decodeRecord(p, cut, &record, &status), nullptr);
+        }
+      }
     }
   }
 }
