@@ -50,6 +50,12 @@ class Background {
     return ticket;
   }
 
+  // Whether the job of the ticket (and every job before it) is done.
+  bool done(Ticket ticket) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return done_ >= ticket;
+  }
+
   // Waits until the job of the ticket (and every job before it) is done;
   // returns at once for one done already, or for ticket 0.
   void wait(Ticket ticket) {

@@ -1,11 +1,13 @@
 #include "driver/conversion.h"
 
+#include <algorithm>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <new>
 #include <system_error>
 
-#include "cache/record_reader.h"
 #include "platform/input_file.h"
 
 namespace ordil {
@@ -48,15 +50,17 @@ Outcome Converter::convert(const Conversion& c) {
         try {
           background = std::make_unique<Background>();
           reader.readAhead(background.get(), &spare_);
-          writer.shareBackground(background.get());
         } catch (const std::system_error&) {
-          // no thread: the reads and writes are done here
+          // no thread: everything is done here
         } catch (const std::bad_alloc&) {
-          // no room for a second window: the reads are done here
+          background.reset();  // no room for a second window: likewise
         }
       }
-      CacheRecord record;
-      while (reader.next(&record)) writer.writeChat(record);
+      if (background != nullptr) {
+        convertInParts(&reader, &writer, background.get(), &helperOutput_, &share_);
+      } else {
+        while (reader.nextWindow()) writer.writeChats(reader.walker());
+      }
       if (!reader.readStatus().ok()) problem(c.inputPath, reader.readStatus());
       if (!reader.decodeStatus().ok()) {
         outcome.undecodable = true;
@@ -74,6 +78,61 @@ Outcome Converter::convert(const Conversion& c) {
     problem(c.inputPath, Status::noMemory());
   }
   return outcome;
+}
+
+void WindowShare::update(bool helperFinishedFirst) {
+  if (fixed_) return;
+  kept_ = std::clamp(kept_ + (helperFinishedFirst ? -1 : 1), kLeast, kMost);
+}
+
+void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
+                    Buffer* helperBuffer, WindowShare* share) {
+  std::optional<CommentXmlWriter::Helper> helper;
+  try {
+    helper.emplace(writer, helperBuffer);
+  } catch (const std::bad_alloc&) {
+    // No room for the helper's buffer: every record is formatted here.
+    while (reader->nextWindow()) writer->writeChats(reader->walker());
+    return;
+  }
+  // The helper's jobs refer to it, to the writer and to the reader's
+  // walker: however this ends, they end before those do.
+  Background::Ticket last = 0;
+  std::exception_ptr formatFailure;
+  try {
+    while (reader->nextWindow()) {
+      RecordWalker* const walker = reader->walker();
+      RecordWalker front;
+      uint32_t inFront = 0;
+      if (!walker->splitFront(share->bytesKept(walker->unconsumed().size()), &front, &inFront)) {
+        writer->writeChats(walker);
+        continue;
+      }
+      const uint32_t before = writer->chats() + inFront;
+      const Background::Ticket formatted =
+          background->start([&helper, walker, before, &formatFailure] {
+            try {
+              helper->begin(before);
+              helper->writeChats(walker);
+            } catch (...) {
+              formatFailure = std::current_exception();
+            }
+          });
+      last = formatted;
+      writer->writeChats(&front);
+      writer->handOver();
+      last = background->start([&helper] { helper->end(); });
+      share->update(background->done(formatted));
+      background->wait(formatted);
+      if (formatFailure != nullptr) std::rethrow_exception(formatFailure);
+      writer->join(*helper);
+    }
+  } catch (...) {
+    writer->abandon();
+    background->wait(last);
+    throw;
+  }
+  background->wait(last);
 }
 
 }  // namespace ordil

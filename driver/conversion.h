@@ -5,13 +5,17 @@
 #ifndef ORDIL_DRIVER_CONVERSION_H_
 #define ORDIL_DRIVER_CONVERSION_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/background.h"
 #include "base/buffer.h"
 #include "base/status.h"
+#include "cache/record_reader.h"
 #include "platform/file_name.h"
 #include "xml/comment_xml_writer.h"
 
@@ -42,8 +46,45 @@ struct Outcome {
   bool complete() const { return problems.empty(); }
 };
 
-// Converts files one after another, keeping its memory (the read window and
-// the output buffer) from one to the next; one per job.
+// How much of each window of records the converting thread keeps when a
+// second thread formats the rest (convertInParts), in 64ths of the
+// window's bytes: one more after a window the second thread finished last,
+// one less after one it finished first, so that both finish about
+// together.
+class WindowShare {
+ public:
+  WindowShare() = default;
+  // A share that stays as given (clamped to 1 to 63), for tests: the
+  // documents are the same whatever it is.
+  explicit WindowShare(int fixed) : kept_(std::clamp(fixed, 1, 63)), fixed_(true) {}
+
+  size_t bytesKept(size_t bytes) const { return bytes / 64 * static_cast<size_t>(kept_); }
+  void update(bool helperFinishedFirst);
+  int kept() const { return kept_; }
+
+ private:
+  static constexpr int kLeast = 4, kMost = 60;
+  int kept_ = 32;
+  bool fixed_ = false;
+};
+
+// Takes every record of the reader into the writer, as
+//   while (reader->next(&record)) writer->writeChat(record);
+// does and with the same document, on two threads: the background one
+// reads each next window ahead (the reader must read ahead on it), and
+// formats and writes the records at the end of each window while this one
+// formats and writes those at the start (CommentXmlWriter::Helper).
+// helperBuffer is the second thread's memory, kept by the caller for the
+// next file. The reader's statuses say how the walk ended, as after
+// next(). Throws std::bad_alloc, from either thread, after which the
+// writer may only be destroyed.
+void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
+                    Buffer* helperBuffer, WindowShare* share);
+
+// Converts files one after another, keeping its memory (the read windows
+// and the output buffers) from one to the next; one per job. A large input
+// is converted on two threads (convertInParts); the share of each window
+// this thread keeps carries over from file to file.
 class Converter {
  public:
   // Converts the input into the output. The document replaces the output
@@ -55,6 +96,8 @@ class Converter {
   Buffer window_;
   Buffer spare_;  // the window read ahead
   Buffer output_;
+  Buffer helperOutput_;  // what the second thread formats
+  WindowShare share_;
 };
 
 }  // namespace ordil

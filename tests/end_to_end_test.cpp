@@ -612,14 +612,18 @@ TEST_F(Replacing, InterruptedRunsLeaveTheOldOrTheWholeNewDocument) {
 
 TEST_F(Replacing, WriteFailingPartWayKeepsTheOldDocument) {
   if (platform::kWideFileNames) GTEST_SKIP() << "no file size limit here";
-  prepare(30000);
-  testing::ProcessOptions options;
-  options.fileSizeLimit = newDocument_.size() / 2;
-  const testing::ProcessResult r = testing::runProcess({ordilExe(), input_, "678"}, options);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ordil: " + dir_.file("678.xml") + ": write failed: File too large\n");
-  EXPECT_TRUE(documentIsOld());
-  EXPECT_EQ(entries(), (std::vector<std::string>{"678.ashx", "678.xml"}));
+  prepare(30000);  // large enough to be converted on two threads
+  // Failing early, in the middle and late, in either thread's part.
+  for (const size_t eighths : {1u, 3u, 4u, 5u, 7u}) {
+    SCOPED_TRACE(std::to_string(eighths) + "/8 of the document");
+    testing::ProcessOptions options;
+    options.fileSizeLimit = newDocument_.size() / 8 * eighths;
+    const testing::ProcessResult r = testing::runProcess({ordilExe(), input_, "678"}, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ordil: " + dir_.file("678.xml") + ": write failed: File too large\n");
+    EXPECT_TRUE(documentIsOld());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"678.ashx", "678.xml"}));
+  }
 }
 
 TEST_F(Replacing, FullDiskKeepsTheOldDocument) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 #include "xml/xml_escape.h"
@@ -252,106 +251,159 @@ std::optional<platform::NativeFileName> outputNameFor(
 // is handed to the file, with room above it for the largest request.
 constexpr size_t kBufferSize = kFlushThreshold + kMaxChatRequest;
 
+// A helper's buffer holds twice as much before it is written out, so that
+// its part of a stretch seldom has to wait for its turn to be written.
+constexpr size_t kHelperWriteAt = 2 * kFlushThreshold;
+constexpr size_t kHelperBufferSize = kHelperWriteAt + kMaxChatRequest;
+
 CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer)
-    : primary_(buffer != nullptr ? buffer : &ownBuffer_), buffer_(primary_) {
+    : own_(buffer != nullptr ? buffer : &ownBuffer_, kFlushThreshold, Turn::kWriter) {
   if (target.standardOutput) {
     file_.useStandardOutput();
   } else {
     status_ = file_.create(target.name);
   }
-  buffer_->reserve(kBufferSize);
-  buffer_->prepare(kPrepareAhead);
+  own_.buffer->reserve(kBufferSize);
+  own_.buffer->prepare(kPrepareAhead);
   std::string head;
   appendDocumentHead(id, &head);
-  std::memcpy(buffer_->data(), head.data(), head.size());
-  used_ = head.size();
+  std::memcpy(own_.buffer->data(), head.data(), head.size());
+  own_.used = head.size();
 }
 
-// The thread, if one runs, is stopped before the file discards what is not
-// finished.
-CommentXmlWriter::~CommentXmlWriter() { stopWriting(); }
-
-void CommentXmlWriter::shareBackground(Background* background) {
-  if (background_ == nullptr) shared_ = background;
-}
-
-void CommentXmlWriter::stopWriting() {
-  if (background_ != nullptr) background_->wait(writing_);
-  background_ = nullptr;
-  ownBackground_.reset();
-}
-
-inline char* CommentXmlWriter::room(size_t n) {
-  if (buffer_->capacity() - used_ < n) makeRoom(n);
-  return buffer_->data() + used_;
-}
-
-void CommentXmlWriter::makeRoom(size_t n) {
-  flush();
-  // Only a record with fields longer than the format allows asks for more
-  // than the buffer holds.
-  buffer_->reserve(n);
-}
-
-void CommentXmlWriter::done(const char* end) {
-  used_ = static_cast<size_t>(end - buffer_->data());
-}
+// Without finish() the file discards what was written.
+CommentXmlWriter::~CommentXmlWriter() = default;
 
 void CommentXmlWriter::writeChat(const CacheRecord& record) {
   if (finished_) return;
-  struct BufferSink {
+  writeChatInto(&own_, record);
+}
+
+void CommentXmlWriter::writeChats(RecordWalker* walker) {
+  if (finished_) return;
+  writeChatsInto(&own_, walker);
+}
+
+void CommentXmlWriter::writeChatsInto(Lane* lane, RecordWalker* walker) {
+  CacheRecord record;
+  while (walker->next(&record)) writeChatInto(lane, record);
+}
+
+// Inlined into the loop above, which formats nearly every chat.
+[[gnu::always_inline]] inline void CommentXmlWriter::writeChatInto(Lane* lane,
+                                                                   const CacheRecord& record) {
+  struct LaneSink {
     CommentXmlWriter* writer;
-    char* room(size_t n) { return writer->room(n); }
-    void done(const char* end) { writer->done(end); }
-  } sink{this};
-  writeChatTo(number_, record, &sink);
-  number_.increment();
-  ++chats_;
-  if (used_ >= mark_) passMark();
+    Lane* lane;
+    char* room(size_t n) { return writer->room(lane, n); }
+    void done(const char* end) { CommentXmlWriter::done(lane, end); }
+  } sink{this, lane};
+  writeChatTo(lane->number, record, &sink);
+  lane->number.increment();
+  ++lane->chats;
+  if (lane->used >= lane->mark) passMark(lane);
 }
 
-void CommentXmlWriter::passMark() {
-  if (used_ >= kFlushThreshold) flush();
-  buffer_->prepare(used_ + kPrepareAhead);
-  mark_ = std::min(used_ + kPrepareAhead / 2, kFlushThreshold);
+inline char* CommentXmlWriter::room(Lane* lane, size_t n) {
+  if (lane->buffer->capacity() - lane->used < n) makeRoom(lane, n);
+  return lane->buffer->data() + lane->used;
 }
 
-void CommentXmlWriter::flush(bool last) {
-  if (background_ != nullptr) {
-    background_->wait(writing_);
-    if (status_.ok()) status_ = std::move(written_);
-  } else if (!last && status_.ok() && ++flushes_ > 1) {
-    // The document outgrows two buffers: from now on blocks are written
-    // while the next is filled (for less, starting a thread costs more than
-    // it spares). Without a thread, they are written here.
-    try {
-      spare_.reserve(buffer_->capacity());
-      spare_.prepare(spare_.capacity());
-      if (shared_ == nullptr) ownBackground_ = std::make_unique<Background>();
-      background_ = shared_ != nullptr ? shared_ : ownBackground_.get();
-    } catch (const std::system_error&) {
-    }
+void CommentXmlWriter::makeRoom(Lane* lane, size_t n) {
+  writeOut(lane);
+  // Only a record with fields longer than the format allows asks for more
+  // than the buffer holds.
+  lane->buffer->reserve(n);
+}
+
+void CommentXmlWriter::done(Lane* lane, const char* end) {
+  lane->used = static_cast<size_t>(end - lane->buffer->data());
+}
+
+void CommentXmlWriter::passMark(Lane* lane) {
+  if (lane->used >= lane->writeAt) writeOut(lane);
+  lane->buffer->prepare(lane->used + kPrepareAhead);
+  lane->mark = std::min(lane->used + kPrepareAhead / 2, lane->writeAt);
+}
+
+void CommentXmlWriter::writeOut(Lane* lane) {
+  const size_t used = lane->used;
+  lane->used = 0;  // after a failure later pieces are dropped
+  if (awaitTurn(lane->turn) && status_.ok() && used > 0) {
+    status_ = file_.write(lane->buffer->data(), used);
   }
-  if (status_.ok() && used_ > 0) {
-    if (background_ != nullptr && !last) {
-      writing_ = background_->start([this, data = buffer_->data(), size = used_] {
-        written_ = file_.write(data, size);
-      });
-      buffer_ = buffer_ == primary_ ? &spare_ : primary_;
-    } else {
-      status_ = file_.write(buffer_->data(), used_);
-    }
+}
+
+bool CommentXmlWriter::awaitTurn(Turn turn) {
+  std::unique_lock<std::mutex> lock(turnMutex_);
+  turnChanged_.wait(lock, [&] { return turn_ == turn || abandoned_; });
+  if (abandoned_) return false;
+  if (helperFailure_ != nullptr) std::rethrow_exception(std::exchange(helperFailure_, nullptr));
+  return true;
+}
+
+void CommentXmlWriter::passTurn(Turn to, std::exception_ptr failure) {
+  {
+    const std::lock_guard<std::mutex> lock(turnMutex_);
+    turn_ = to;
+    if (failure != nullptr) helperFailure_ = std::move(failure);
   }
-  used_ = 0;  // after a failure later pieces are dropped
+  turnChanged_.notify_all();
+}
+
+void CommentXmlWriter::abandon() noexcept {
+  {
+    const std::lock_guard<std::mutex> lock(turnMutex_);
+    abandoned_ = true;
+  }
+  turnChanged_.notify_all();
+}
+
+void CommentXmlWriter::handOver() {
+  writeOut(&own_);
+  passTurn(Turn::kHelper);
+}
+
+void CommentXmlWriter::join(const Helper& helper) {
+  own_.chats += helper.chats();
+  own_.number = DecimalCounter(own_.chats + 1);
+}
+
+CommentXmlWriter::Helper::Helper(CommentXmlWriter* writer, Buffer* buffer)
+    : writer_(writer), lane_(buffer, kHelperWriteAt, Turn::kHelper) {
+  lane_.buffer->reserve(kHelperBufferSize);
+}
+
+void CommentXmlWriter::Helper::begin(uint32_t chatsBefore) {
+  lane_.number = DecimalCounter(chatsBefore + 1);
+  lane_.chats = 0;
+  lane_.mark = 0;
+}
+
+void CommentXmlWriter::Helper::writeChat(const CacheRecord& record) {
+  writer_->writeChatInto(&lane_, record);
+}
+
+void CommentXmlWriter::Helper::writeChats(RecordWalker* walker) {
+  writer_->writeChatsInto(&lane_, walker);
+}
+
+void CommentXmlWriter::Helper::end() {
+  std::exception_ptr failure;
+  try {
+    writer_->writeOut(&lane_);
+  } catch (...) {
+    failure = std::current_exception();  // the part is not whole: the writer may not go on
+  }
+  writer_->passTurn(Turn::kWriter, std::move(failure));
 }
 
 const Status& CommentXmlWriter::finish() {
   if (!finished_) {
     finished_ = true;
-    std::memcpy(room(kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
-    used_ += kDocumentFoot.size();
-    flush(true);
-    stopWriting();
+    std::memcpy(room(&own_, kDocumentFoot.size()), kDocumentFoot.data(), kDocumentFoot.size());
+    own_.used += kDocumentFoot.size();
+    writeOut(&own_);
     if (!status_.ok()) {
       file_.discard();
     } else {

@@ -14,13 +14,15 @@
 #ifndef ORDIL_XML_COMMENT_XML_WRITER_H_
 #define ORDIL_XML_COMMENT_XML_WRITER_H_
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "base/background.h"
 #include "base/buffer.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
@@ -88,16 +90,37 @@ struct OutputTarget {
 };
 
 // Writes one comment XML document, which replaces the output file whole or
-// not at all (platform::OutputFile). A document longer than two buffers is
-// written by a second thread while the next buffer is filled, so that the
-// write calls overlap the formatting; a shorter one never starts it. Construction prepares the output and
+// not at all (platform::OutputFile). Construction prepares the output and
 // writes the head; writeChat appends chat elements numbered from 1;
 // finish() writes the foot and puts the document in place. Destruction
 // without finish() abandons the document and leaves the output file as it
 // was: that is how a run that fails part-way (out of memory) ends. File
 // failures never throw: the first one is kept in status(), and everything
 // after it is dropped. Only allocation failures throw (std::bad_alloc).
+//
+// A second thread may format part of the document (Helper): the records
+// of a stretch are then split, the writer taking the first ones and the
+// helper the rest, and each writes what it formatted, in the document's
+// order. The bytes are those of writing every chat here.
 class CommentXmlWriter {
+  // Whose bytes may be written: the writer's, or the helper's part after
+  // the writer has handed over.
+  enum class Turn { kWriter, kHelper };
+
+  // What one thread formats chat elements into: a buffer, written out
+  // when it holds writeAt bytes or more, and the numbering of its chats.
+  struct Lane {
+    Lane(Buffer* into, size_t writtenAt, Turn writtenIn)
+        : buffer(into), writeAt(writtenAt), turn(writtenIn) {}
+    Buffer* const buffer;
+    const size_t writeAt;
+    const Turn turn;  // in which its bytes are written
+    size_t used = 0;
+    size_t mark = 0;        // where passMark() is due
+    DecimalCounter number;  // the no of its next chat
+    uint32_t chats = 0;     // formatted so far
+  };
+
  public:
   // buffer, when given, is the memory output is collected in, kept by the
   // caller for the next document; it must outlive the writer.
@@ -110,13 +133,13 @@ class CommentXmlWriter {
   // Appends the record's chat element.
   void writeChat(const CacheRecord& record);
 
-  // Has the document's blocks written by this thread, when it comes to
-  // that, instead of one of the writer's own; the thread must outlive the
-  // writer. Without effect once the writing has started.
-  void shareBackground(Background* background);
+  // Appends the chat elements of the records the walker gives, until its
+  // next() returns false: writeChat for each, in one loop.
+  void writeChats(RecordWalker* walker);
 
-  // The chat elements written so far.
-  uint32_t chats() const { return chats_; }
+  // The chat elements written so far, a helper's parts included once
+  // joined.
+  uint32_t chats() const { return own_.chats; }
 
   // Writes the foot and, when every byte was written, puts the document in
   // place; after a failure the output file stays as it was. Returns ok when
@@ -127,39 +150,91 @@ class CommentXmlWriter {
   // "cannot replace: ..."); ok while there is none.
   const Status& status() const { return status_; }
 
+  // Formats the chats of a part of the document on a second thread. For
+  // each stretch of records split in two, with n records in the first
+  // part:
+  //
+  //   helper thread:  helper.begin(writer.chats() + n); helper.writeChat(r)
+  //                   or writeChats() for the second part; then, once the
+  //                   writer has handed over, helper.end()
+  //   this thread:    writer.writeChat(r) or writeChats() for the first
+  //                   part; writer.handOver(); and once the helper has
+  //                   written its last chat, writer.join(helper)
+  //
+  // The writer's part is written before the helper's, and the writer
+  // writes nothing more until the helper's end() has written its part.
+  // begin(), writeChat() and end() belong to the helper's thread, and
+  // make it wait for its turn when its buffer fills before the writer has
+  // handed over. The helper must be ended before the writer finishes or
+  // is destroyed.
+  class Helper {
+   public:
+    // buffer as for the writer; the helper takes it on construction.
+    // Throws std::bad_alloc when it cannot be had.
+    Helper(CommentXmlWriter* writer, Buffer* buffer);
+
+    // Starts a part whose first chat follows `chatsBefore` chats.
+    void begin(uint32_t chatsBefore);
+    void writeChat(const CacheRecord& record);
+    void writeChats(RecordWalker* walker);
+    // Writes the rest of the part, once it is the helper's turn, and
+    // hands the turn back to the writer, with what it threw, if anything,
+    // for the writer to rethrow.
+    void end();
+    // The chats of the part begun last.
+    uint32_t chats() const { return lane_.chats; }
+
+   private:
+    CommentXmlWriter* writer_;
+    Lane lane_;
+  };
+
+  // Ends the writer's part of a stretch: writes what it holds and lets
+  // the helper's part follow. Rethrows, here, what the helper's end() of
+  // the part before threw.
+  void handOver();
+
+  // Counts the helper's chats, which have been written or will be, and
+  // goes on numbering after them.
+  void join(const Helper& helper);
+
+  // For a writer given up while a helper's part runs (its thread failed):
+  // the helper then drops what it would write instead of waiting for a
+  // turn that will not come. The writer may then only be destroyed, which
+  // leaves the output file as it was.
+  void abandon() noexcept;
+
  private:
-  // Chat elements are written straight into the buffer: room(n) gives at
-  // least n bytes at its end, flushing first if needed; done(end) keeps
-  // what was written up to end.
-  char* room(size_t n);
-  void makeRoom(size_t n);
-  void done(const char* end);
-  // Hands the buffer's bytes to the file: to the background thread while
-  // the chats go on, or (last) straight, once the thread's write is done.
-  void flush(bool last = false);
-  // Flushes a full buffer, and makes the buffer's next pages resident.
-  void passMark();
-  // Waits for the block being written, and stops the writer's own thread.
-  void stopWriting();
+  // Appends a chat element to the lane. A sink for writeChatTo, in the
+  // source file, gives room at the lane's end with room(lane, n) (at
+  // least n bytes, writing out what it holds first if needed) and keeps
+  // what was written with done(lane, end).
+  void writeChatInto(Lane* lane, const CacheRecord& record);
+  void writeChatsInto(Lane* lane, RecordWalker* walker);
+  char* room(Lane* lane, size_t n);
+  void makeRoom(Lane* lane, size_t n);
+  static void done(Lane* lane, const char* end);
+  // Makes the lane's next pages resident, and writes it out when full.
+  void passMark(Lane* lane);
+  // Writes the lane's bytes to the file once it is the lane's turn, unless
+  // a write failed before (or the writer was abandoned); the lane is then
+  // empty.
+  void writeOut(Lane* lane);
+  // Waits for the turn. Returns false when the writer was abandoned;
+  // rethrows, in the writer's turn, what the helper passed it with.
+  bool awaitTurn(Turn turn);
+  void passTurn(Turn to, std::exception_ptr failure = nullptr);
 
   bool finished_ = false;
-  DecimalCounter number_;  // the no of the next chat
-  uint32_t chats_ = 0;
-  Status status_;
-  Buffer ownBuffer_;  // used when the caller gives none
-  Buffer* const primary_;  // the caller's buffer, or ownBuffer_
-  Buffer* buffer_;         // pending bytes, written out in large blocks
-  size_t used_ = 0;
-  size_t mark_ = 0;  // where passMark() is due
+  Status status_;          // changed only in the turn of whoever changes it
+  Buffer ownBuffer_;       // used when the caller gives none
+  Lane own_;
   platform::OutputFile file_;
-  Buffer spare_;  // filled while the background thread writes the other
-  int flushes_ = 0;  // before the thread starts
-  Status written_;  // how the background thread's last write went
-  Background* shared_ = nullptr;            // a thread the caller lends
-  std::unique_ptr<Background> ownBackground_;
-  Background* background_ = nullptr;        // writing, once it writes blocks
-  Background::Ticket writing_ = 0;          // the block being written; waited for
-                                            // before file_ is gone
+  std::mutex turnMutex_;
+  std::condition_variable turnChanged_;
+  Turn turn_ = Turn::kWriter;
+  std::exception_ptr helperFailure_;  // passed with the turn
+  bool abandoned_ = false;
 };
 
 }  // namespace ordil
