@@ -3,6 +3,7 @@
 #ifndef ORDIL_BASE_BUFFER_H_
 #define ORDIL_BASE_BUFFER_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -33,10 +34,17 @@ class Buffer {
 
   // Makes the first upTo bytes (at most the capacity) resident ahead of
   // their first write, in one call for the part not made so before
-  // (platform::prepareWritable); a buffer about to be filled then takes no
-  // fault per page. Cheap when they are resident already.
+  // (platform::prepareWritable), in whole pages of the size backing the
+  // buffer; a buffer about to be filled then takes no fault per page.
+  // Cheap when they are resident already.
   void prepare(size_t upTo) {
-    if (upTo > capacity_) upTo = capacity_;
+    if (upTo <= prepared_) return;
+    if (upTo >= capacity_) {
+      upTo = capacity_;
+    } else {
+      const size_t page = platform::pageSizeFor(capacity_);
+      upTo += std::min(capacity_ - upTo, (page - upTo % page) % page);  // to the page's end
+    }
     if (upTo <= prepared_) return;
     platform::prepareWritable(data_.get() + prepared_, upTo - prepared_);
     prepared_ = upTo;

@@ -14,8 +14,9 @@ namespace {
 // Linux's transparent large pages on x86-64 and most other processors.
 constexpr size_t kLargePage = size_t{2} << 20;
 // Smaller blocks come from the heap: a large page for them would make
-// resident far more memory than they use.
-constexpr size_t kLargeFrom = size_t{1} << 20;
+// resident far more memory than they use, and cost more to clear than
+// their small pages cost to fault in.
+constexpr size_t kLargeFrom = size_t{512} << 10;
 
 bool takesLargePages(size_t n) { return n >= kLargeFrom; }
 
@@ -57,6 +58,16 @@ void releaseLarge(void* p, size_t n) {
   }
 #endif
   std::free(p);
+}
+
+size_t pageSizeFor(size_t n) {
+#if defined(__linux__)
+  if (takesLargePages(n)) return kLargePage;
+#else
+  static_cast<void>(n);
+#endif
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
 }
 
 bool prepareWritable(void* p, size_t n) {

@@ -10,6 +10,8 @@ void* allocateLarge(size_t n) { return std::malloc(n); }
 
 void releaseLarge(void* p, size_t) { std::free(p); }
 
+size_t pageSizeFor(size_t) { return 4096; }
+
 // Windows has no call that commits demand-zero pages ahead of their first
 // write; they are faulted in as they are filled.
 bool prepareWritable(void* p, size_t n) {

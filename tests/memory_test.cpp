@@ -52,6 +52,25 @@ TEST(Memory, LargeBlocksHoldEveryByte) {
   }
 }
 
+// Preparing works in whole pages of the buffer's kind, but never past its
+// capacity, whatever the buffer's size and the point asked for.
+TEST(Memory, PreparingStaysWithinTheBuffer) {
+  for (const size_t capacity : {size_t{100}, size_t{5000}, size_t{600} << 10, size_t{3} << 20}) {
+    for (const size_t upTo : {size_t{1}, size_t{4095}, size_t{4097}, capacity - 1, capacity,
+                              capacity + 1, SIZE_MAX}) {
+      SCOPED_TRACE(::testing::Message() << capacity << " bytes, prepared to " << upTo);
+      Buffer buffer;
+      buffer.reserve(capacity);
+      for (size_t i = 0; i < capacity; ++i) buffer.data()[i] = static_cast<char>(i % 251);
+      buffer.prepare(upTo);
+      buffer.prepare(upTo / 2);
+      for (size_t i = 0; i < capacity; ++i) {
+        ASSERT_EQ(buffer.data()[i], static_cast<char>(i % 251)) << "byte " << i;
+      }
+    }
+  }
+}
+
 TEST(Memory, PreparedBufferKeepsWhatItHeld) {
   // Preparing after writing, again over what is prepared, past the
   // capacity, and after widening: the bytes stay and the whole block stays
