@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/cache_line.h"
 #include "base/status.h"
 
 namespace ordil {
@@ -74,7 +75,11 @@ const char* recordEnd(const char* p, const char* limit);
 // copied anywhere) followed by more of the file, widening the window when
 // those bytes alone fill it. The records, offsets and failures are those of
 // walking the whole file at once.
-class RecordWalker {
+//
+// A walker is advanced at every record, by whichever thread walks it, so
+// it keeps a cache line of its own: two threads walking the parts of one
+// window (splitFront) do not take lines from each other.
+class alignas(kCacheLine) RecordWalker {
  public:
   // Walks data that holds the whole file.
   explicit RecordWalker(std::string_view data) { feed(data, true); }

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "base/buffer.h"
+#include "base/cache_line.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
 #include "platform/file_name.h"
@@ -109,7 +110,9 @@ class CommentXmlWriter {
 
   // What one thread formats chat elements into: a buffer, written out
   // when it holds writeAt bytes or more, and the numbering of its chats.
-  struct Lane {
+  // Written at every chat, so the writer's lane and a helper's never share
+  // a cache line.
+  struct alignas(kCacheLine) Lane {
     Lane(Buffer* into, size_t writtenAt, Turn writtenIn)
         : buffer(into), writeAt(writtenAt), turn(writtenIn) {}
     Buffer* const buffer;
