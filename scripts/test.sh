@@ -112,6 +112,22 @@ stage_sanitizers() {
   echo "AddressSanitizer and UndefinedBehaviorSanitizer: $(ctest_counts "$results/sanitizers.log")" >"$details"
 }
 
+# The tests of what runs on two threads (a large input's parts, reading
+# ahead, the batch mode's jobs) under ThreadSanitizer.
+stage_threads() {
+  need_build
+  cmake -S . -B build-tsan -DORDIL_WERROR=ON -DORDIL_BUILD_TESTS=ON -DORDIL_SANITIZE_THREADS=ON >/dev/null
+  cmake --build build-tsan -j"$jobs" --target ordil ordil-gen ordil_tests
+  set +e
+  TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/ordil_tests --gtest_brief=1 \
+    --gtest_filter='ConvertInParts.*:RecordReader.*:Batch.*:Replacing.*' | tee "$results/threads.log"
+  local status=${PIPESTATUS[0]}
+  set -e
+  read -r total skipped < <(gtest_counts "$results/threads.log")
+  echo "ThreadSanitizer: $total tests of the threaded parts, $skipped skipped" >"$details"
+  return "$status"
+}
+
 stage_fuzz() {
   need_build
   [ -n "$have_clang" ] || skipped_because "clang ${group_problem["clang and the fuzzing runtime"]}"
@@ -259,6 +275,7 @@ started=$(date +%s)
 run_stage native stage_native
 run_stage unprivileged stage_unprivileged
 run_stage sanitizers stage_sanitizers
+run_stage threads stage_threads
 run_stage fuzz stage_fuzz
 run_stage windows-32 stage_windows_32
 run_stage windows-64 stage_windows_64
