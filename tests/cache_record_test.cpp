@@ -404,13 +404,13 @@ TEST(RecordWalker, SplittingOffTheFrontKeepsEveryRecordAndTheEnding) {
     const size_t size = whole.unconsumed().size();
     Walked expected;
     walkOn(&whole, &expected);
-    // The records' ends, relative to the first record, and whether the
-    // walk took them whole.
+    // The ends of the records taken, relative to the first record: where
+    // each next one starts, and last where the walk stopped.
     std::vector<size_t> ends;
     for (size_t i = 1; i < expected.records.size(); ++i) {
       ends.push_back(std::stoul(expected.records[i]) - 8);
     }
-    ends.push_back(expected.offset - 8);
+    ends.push_back(static_cast<size_t>(expected.offset - 8));
 
     for (size_t bytes = 0; bytes <= size + 1; ++bytes) {
       SCOPED_TRACE("splitting off " + std::to_string(bytes) + " bytes");
