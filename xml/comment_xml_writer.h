@@ -17,7 +17,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -150,7 +149,8 @@ class CommentXmlWriter {
   const Status& finish();
 
   // The first failure ("cannot create: ...", "write failed: ...",
-  // "cannot replace: ..."); ok while there is none.
+  // "cannot replace: ..."); ok while there is none. Read it on the
+  // writer's thread while no helper's part is being written.
   const Status& status() const { return status_; }
 
   // Formats the chats of a part of the document on a second thread. For
