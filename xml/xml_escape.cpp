@@ -225,22 +225,6 @@ struct BlockStop {
   bool escapeNext;
 };
 
-// Whether the lead byte at p[0], whose sequence of whole continuation
-// bytes is at hand, is one that needs a look at its second byte (E0, ED, F0
-// and F4 narrow its range, EF may start the forbidden U+FFFE and U+FFFF),
-// or cannot lead at all (C0, C1, F5-FF), gives a character XML carries.
-[[gnu::always_inline]] inline bool rareLeadCarried(const unsigned char* p) {
-  switch (p[0]) {
-    case 0xE0: return p[1] >= 0xA0;
-    case 0xED: return p[1] <= 0x9F;
-    case 0xEF: return p[1] != 0xBF || p[2] < 0xBE;
-    case 0xF0: return p[1] >= 0x90;
-    case 0xF4: return p[1] <= 0x8F;
-    case 0xEE: case 0xF1: case 0xF2: case 0xF3: return true;
-    default: return false;  // C0, C1, F5-FF
-  }
-}
-
 #endif
 
 // Escapes one character that the copying leaves, at p < limit: an ASCII
@@ -278,8 +262,9 @@ template <bool kToNul>
 // The constant blocks the escaper compares with, each byte repeated 32
 // times, kept in memory: loaded where they are used, which costs less than
 // building them in registers.
-constexpr unsigned char kSplatBytes[] = {0x01, 0x02, 0x20, 0x22, 0x27, 0x3E,
-                                         0xC0, 0xE0, 0xED, 0xFE};
+constexpr unsigned char kSplatBytes[] = {0x01, 0x02, 0x20, 0x22, 0x27, 0x3E, 0x90, 0xA0,
+                                         0xBE, 0xBF, 0xC0, 0xE0, 0xED, 0xEF, 0xF0, 0xF4,
+                                         0xF5, 0xFE};
 struct SplatTable {
   alignas(32) unsigned char rows[std::size(kSplatBytes)][32];
 };
@@ -360,12 +345,15 @@ template <int byte>
 }
 [[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm_or_si128(a, b); }
 [[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm_and_si128(a, b); }
+[[gnu::always_inline]] inline Block andNotB(Block a, Block b) { return _mm_andnot_si128(a, b); }
 [[gnu::always_inline]] inline Block eqB(Block a, Block b) { return _mm_cmpeq_epi8(a, b); }
 [[gnu::always_inline]] inline Block lessSigned(Block a, Block b) { return _mm_cmplt_epi8(a, b); }
 [[gnu::always_inline]] inline Block maxUnsigned(Block a, Block b) { return _mm_max_epu8(a, b); }
 [[gnu::always_inline]] inline Block zeroBlock() { return _mm_setzero_si128(); }
 template <int k>
 [[gnu::always_inline]] inline Block shiftBits(Block v) { return _mm_slli_epi16(v, k); }
+template <int k>
+[[gnu::always_inline]] inline Block bytesAfter(Block v) { return _mm_srli_si128(v, k); }
 
 #include "xml/escape_blocks.inc"
 
@@ -401,12 +389,21 @@ template <int byte>
 }
 [[gnu::always_inline]] inline Block orB(Block a, Block b) { return _mm256_or_si256(a, b); }
 [[gnu::always_inline]] inline Block andB(Block a, Block b) { return _mm256_and_si256(a, b); }
+[[gnu::always_inline]] inline Block andNotB(Block a, Block b) {
+  return _mm256_andnot_si256(a, b);
+}
 [[gnu::always_inline]] inline Block eqB(Block a, Block b) { return _mm256_cmpeq_epi8(a, b); }
 [[gnu::always_inline]] inline Block lessSigned(Block a, Block b) { return _mm256_cmpgt_epi8(b, a); }
 [[gnu::always_inline]] inline Block maxUnsigned(Block a, Block b) { return _mm256_max_epu8(a, b); }
 [[gnu::always_inline]] inline Block zeroBlock() { return _mm256_setzero_si256(); }
 template <int k>
 [[gnu::always_inline]] inline Block shiftBits(Block v) { return _mm256_slli_epi16(v, k); }
+// Within each 128-bit half, alignr takes the bytes above from the next
+// half, which the permutation puts beside it (zeros above the top one).
+template <int k>
+[[gnu::always_inline]] inline Block bytesAfter(Block v) {
+  return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, k);
+}
 
 #include "xml/escape_blocks.inc"
 
