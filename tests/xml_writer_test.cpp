@@ -129,9 +129,9 @@ TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
   if (vectorPaths().empty()) GTEST_SKIP() << "this build has the portable path only";
   // Pieces that each path treats on its own: plain ASCII, each kind of
   // character that needs work, the characters whose leads the vector paths
-  // take as they are and the rare ones they judge apart (E0, ED,
-  // EF, F0, F4 and the bytes that cannot lead), two- and four-byte
-  // characters, and ill-formed bytes.
+  // take as they are and the rare ones they judge apart (E0, ED, EF, F0, F4
+  // and the bytes that cannot lead), two- and four-byte characters, and
+  // ill-formed bytes.
   const std::string_view pieces[] = {
       "a", "Zz09", " ", "&", "<", ">", "\"", "'", "\t", "\n", "\r", "\x01", "\x7F",
       "\xE3\x81\x82", "\xE6\xBC\xA2", "\xEE\x80\x80", "\xE1\x80\x80", "\xEC\xBF\xBF",
