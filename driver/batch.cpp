@@ -76,6 +76,7 @@ Conversion conversionFor(const Item& item, const Places& places) {
   c.inputPath = item.named == Item::kFound ? display(input) : places.named[item.named];
   c.inputName = nativeName(input);
   c.output.name = nativeName(output);
+  c.output.placement = platform::Placement::kBatch;
   c.outputPath = display(output);
   const std::string ownName = display(input.filename());
   c.id = parseVideoId(std::string_view(ownName).substr(0, ownName.find('.')));

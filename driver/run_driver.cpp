@@ -101,6 +101,7 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
     conversion.outputPath = "standard output";
   } else if (output != nullptr) {
     conversion.output.name = platform::nativeFileName(output);
+    conversion.output.placement = platform::Placement::kNamed;
     conversion.outputPath = output;
   } else {
     conversion.output.name = *beside;

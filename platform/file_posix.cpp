@@ -91,17 +91,62 @@ namespace {
 
 constexpr int kMaxLinks = 40;  // as the system's own limit on link chains
 
-// Follows symbolic links from name to the name they finally lead to, which
-// need not exist yet. Sets *exists, and *st to what is there when it does.
-// Returns 0, or the error (ELOOP for a chain too long).
-int resolveLinks(std::string name, std::string* resolved, bool* exists, struct stat* st) {
+// The folder part of a name ("." for a bare name).
+std::string folderOf(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// The last component of a name, as a message names the file.
+std::string ownName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Whether a link, whose lstat is st, may be followed: it is the running
+// user's, or root's in a folder that root alone may write, where nobody
+// else can have put it.
+bool trustedLink(const std::string& name, const struct stat& link) {
+  if (link.st_uid == ::geteuid()) return true;
+  if (link.st_uid != 0) return false;
+  struct stat folder;
+  return ::stat(folderOf(name).c_str(), &folder) == 0 && folder.st_uid == 0 &&
+         (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the chain of links from a destination ends, and what is there.
+struct Resolved {
+  std::string name;          // the name the chain leads to, links followed
+  bool exists = false;       // whether something is there
+  struct stat st;            // what is there, when it exists
+  std::string refusal;       // why the chain may not be followed, if it may not
+};
+
+// How a message names the place reached from the destination: its own
+// name, or where the chain of links from it leads.
+std::string placeName(const std::string& destination, const std::string& reached) {
+  if (reached == destination) return ownName(destination);
+  return ownName(destination) + " leads to " + reached + ", which";
+}
+
+// Follows the trusted symbolic links from name to the name they finally
+// lead to, which need not exist yet. Stops at the first link it may not
+// follow, saying why in refusal. Returns 0, or the error (ELOOP for a
+// chain too long).
+int resolveLinks(const std::string& destination, Resolved* out) {
+  std::string name = destination;
   for (int hops = 0; hops < kMaxLinks; ++hops) {
-    *exists = ::lstat(name.c_str(), st) == 0;
-    if (!*exists || !S_ISLNK(st->st_mode)) {
-      *resolved = std::move(name);
+    out->exists = ::lstat(name.c_str(), &out->st) == 0;
+    if (!out->exists || !S_ISLNK(out->st.st_mode)) {
+      out->name = std::move(name);
       return 0;
     }
-    std::string target(static_cast<size_t>(st->st_size) + 1, '\0');
+    if (!trustedLink(name, out->st)) {
+      out->refusal = placeName(destination, name) + " is a link owned by another user";
+      return 0;
+    }
+    std::string target(static_cast<size_t>(out->st.st_size) + 1, '\0');
     const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
     if (n < 0) return errno;
     if (static_cast<size_t>(n) >= target.size()) continue;  // changed meanwhile: look again
@@ -114,22 +159,53 @@ int resolveLinks(std::string name, std::string* resolved, bool* exists, struct s
   return ELOOP;
 }
 
+Status notWritten(const std::string& reason) { return Status::io("not written: " + reason); }
+
+// Opens the device or FIFO found at target to be written in place, never
+// through a link put there since it was looked at; place names it in
+// messages. Sets *fd.
+Status openInPlace(const std::string& target, const std::string& place, bool fifo,
+                   Placement placement, int* fd) {
+  const bool waitForReader = placement == Placement::kNamed;
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+  const int f = ::open(target.c_str(), fifo && !waitForReader ? flags | O_NONBLOCK : flags);
+  if (f < 0) {
+    if (errno == ENXIO && fifo) return notWritten(place + " is a FIFO that nobody reads");
+    return cannotCreate(errno);
+  }
+  struct stat st;
+  if (::fstat(f, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    // A file put there meanwhile is not written in place.
+    ::close(f);
+    return Status::io("cannot create: " + place + " changed while it was opened");
+  }
+  // Reads and writes block again from here: the reader is there.
+  if (fifo && !waitForReader) ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
+  *fd = f;
+  return Status();
+}
+
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name) {
+Status OutputFile::create(const NativeFileName& name, Placement placement) {
   discard();
-  std::string target;
-  bool exists = false;
-  struct stat st;
-  if (const int error = resolveLinks(name, &target, &exists, &st); error != 0) {
-    return cannotCreate(error);
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    // A device or FIFO cannot be replaced; a folder fails here as it should.
-    const int f = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (f < 0) return cannotCreate(errno);
+  Resolved place;
+  if (const int error = resolveLinks(name, &place); error != 0) return cannotCreate(error);
+  if (!place.refusal.empty()) return notWritten(place.refusal);
+  const std::string& target = place.name;
+  const struct stat& st = place.st;
+  if (place.exists && !S_ISREG(st.st_mode)) {
+    // A folder fails as it should; a device or FIFO cannot be replaced.
+    if (S_ISDIR(st.st_mode)) return cannotCreate(EISDIR);
+    if (placement == Placement::kBatch) {
+      return notWritten(placeName(name, target) + " is not a regular file");
+    }
+    int f = -1;
+    const Status opened =
+        openInPlace(target, placeName(name, target), S_ISFIFO(st.st_mode), placement, &f);
+    if (!opened.ok()) return opened;
     handle_ = f;
-    destination_ = std::move(target);
+    destination_ = target;
     return Status();
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -146,7 +222,7 @@ Status OutputFile::create(const NativeFileName& name) {
       if (error == EEXIST) continue;
       return cannotCreate(error);
     }
-    if (exists) {
+    if (place.exists) {
       // Keep the replaced file's owner where we may, then its permissions
       // (a change of owner clears the set-id bits).
       if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
@@ -156,7 +232,7 @@ Status OutputFile::create(const NativeFileName& name) {
       ::fchmod(f, st.st_mode & 07777);
     }
     handle_ = f;
-    destination_ = std::move(target);
+    destination_ = target;
     return Status();
   }
   return cannotCreate(EEXIST);

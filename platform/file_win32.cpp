@@ -164,6 +164,13 @@ OutputFile::~OutputFile() { discard(); }
 
 namespace {
 
+// Whether the name is a link or junction (a reparse point), which is never
+// written through: the document replaces the link itself.
+bool isLink(const NativeFileName& name) {
+  const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(name.c_str()));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // Whether the name exists and is something other than a file on a disk (a
 // device such as NUL or CON, a pipe), which cannot be replaced.
 bool isDeviceOrPipe(const NativeFileName& name) {
@@ -176,6 +183,12 @@ bool isDeviceOrPipe(const NativeFileName& name) {
   return device;
 }
 
+// The name's own part, as a message names the file.
+std::string ownName(const NativeFileName& name) {
+  const size_t separator = name.find_last_of(u"\\/:");
+  return displayFileName(separator == NativeFileName::npos ? name : name.substr(separator + 1));
+}
+
 HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
   return CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -184,9 +197,12 @@ HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
 
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name) {
+Status OutputFile::create(const NativeFileName& name, Placement placement) {
   discard();
-  if (isDeviceOrPipe(name)) {
+  if (!isLink(name) && isDeviceOrPipe(name)) {
+    if (placement == Placement::kBatch) {
+      return Status::io("not written: " + ownName(name) + " is not a regular file");
+    }
     const HANDLE h = createForWriting(name, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE) return cannotCreate(GetLastError());
     handle_ = reinterpret_cast<intptr_t>(h);

@@ -12,6 +12,32 @@
 
 namespace ordil::platform {
 
+// What create() may find in the destination's place besides a regular file
+// or nothing, by who chose the name.
+//
+// A symbolic link in the place, or anywhere along the chain of links from
+// it, is followed only when it is trusted: owned by the user running the
+// program, or owned by root in a folder that root alone may write (as
+// /dev/stdout is). Any other link may have been planted by another user
+// to turn the document against a file of the runner's, so the document is
+// not written ("not written: x.xml is a link owned by another user") and
+// the link and what it leads to stay untouched. Linux applies the same
+// rule to links in sticky folders (fs.protected_symlinks); here it holds
+// in every folder, and for root too.
+enum class Placement {
+  // A name the user gave (-o): a device or FIFO is written in place,
+  // waiting for a FIFO's reader as a shell's redirection does.
+  kNamed,
+  // A name derived from the cache file's (the single mode): a device is
+  // written in place; a FIFO only when someone reads it already, so that
+  // nothing planted can make the run wait ("a FIFO that nobody reads").
+  kDerived,
+  // A document of the batch mode: anything but a regular file is refused
+  // ("not a regular file"), so that nothing planted can block or divert
+  // the batch.
+  kBatch,
+};
+
 // A file written with bytes exactly as given (no line-end translation) that
 // replaces its destination only once it is complete.
 //
@@ -25,13 +51,18 @@ namespace ordil::platform {
 // untouched: discard(), destruction without commit(), and an interruption
 // (platform/interrupt.h) remove the hidden file.
 //
-// A destination that is a symbolic link is written through: its final
-// target is replaced and the link stays. A destination that exists and is
-// not a regular file (a device such as /dev/null, a FIFO) cannot be
-// replaced: it is opened and written in place, and commit() closes it.
+// A destination that is a trusted symbolic link (see Placement) is written
+// through: its final target is replaced and the link stays. The rename
+// never follows a link, so a link put in the target's place after it was
+// looked at is replaced, not written through. A destination that exists
+// and is not a regular file (a device such as /dev/null, a FIFO) cannot be
+// replaced: it is opened and written in place where the placement allows,
+// and commit() closes it.
 //
-// On Windows the hidden file is shared for reading, writing and deletion,
-// and commit() replaces the destination with MoveFileExW.
+// On Windows a link or junction in the destination's place is never
+// written through: the document replaces the link itself. The hidden file
+// is shared for reading, writing and deletion, and commit() replaces the
+// destination with MoveFileExW.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -40,8 +71,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Prepares to write the destination name. Fails (kind kIo) with
-  // "cannot create: reason".
-  Status create(const NativeFileName& name);
+  // "cannot create: reason", or "not written: reason" for what the
+  // placement refuses in the destination's place.
+  Status create(const NativeFileName& name, Placement placement);
 
   // Writes to the process's standard output instead, in place; commit()
   // leaves it open.

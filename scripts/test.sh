@@ -87,17 +87,26 @@ stage_unprivileged() {
   [ "$(id -u)" -eq 0 ] || skipped_because "not run as root, so the suite already ran unprivileged"
   command -v setpriv >/dev/null || skipped_because "no setpriv to change user"
   [ -x build/tests/ordil_tests ] || { echo "the native build is missing" >"$details"; exit 1; }
-  local copy
+  local copy links i
   copy=$(mktemp -d)
   cp build/ordil build/tests/ordil_tests "$copy"
   chmod 755 "$copy"
+  # Links of root's for the tests of what another user may plant: nobody
+  # moves them out of this folder into its own (a rename keeps the owner).
+  links=$(mktemp -d)
+  chmod 777 "$links"
+  for i in 1 2 3 4 5 6 7 8; do
+    ln -s victim "$links/victim-$i"
+    ln -s /dev/null "$links/device-$i"
+  done
   set +e
   setpriv --reuid=nobody --regid=nogroup --clear-groups \
-    env ORDIL_EXE="$copy/ordil" "$copy/ordil_tests" \
-    --gtest_brief=1 --gtest_filter='EndToEnd.*:Replacing.*:Batch.*:-EndToEnd.BundledExample*' | tee "$results/unprivileged.log"
+    env ORDIL_EXE="$copy/ordil" ORDIL_FOREIGN_LINKS="$links" "$copy/ordil_tests" \
+    --gtest_brief=1 --gtest_filter='EndToEnd.*:Replacing.*:Batch.*:Planted.*:-EndToEnd.BundledExample*' |
+    tee "$results/unprivileged.log"
   local status=${PIPESTATUS[0]}
   set -e
-  rm -rf "$copy"
+  rm -rf "$copy" "$links"
   read -r total skipped < <(gtest_counts "$results/unprivileged.log")
   echo "$total end-to-end tests as nobody, $skipped skipped" >"$details"
   return "$status"
@@ -166,7 +175,7 @@ build_windows() {
 test_windows() {
   local dir=$1
   export WINEPREFIX="$PWD/$dir/wine-prefix"
-  local compare lang cp name log status=0 total=0 t s skips=()
+  local compare lang cp name log mode status=0 total=0 t s skips=() args=()
   compare=$(mktemp -d)
   build/ordil-gen random --any-bytes 11 3000 "$compare/any.ashx"
   build/ordil-gen random 12 3000 "$compare/real.ashx"
@@ -193,6 +202,24 @@ test_windows() {
       fi
     done
     echo "documents identical to the native build's"
+    # A link in a document's place is replaced, never written through:
+    # here a Unix link, which Wine shows to the program as a plain file.
+    for mode in single batch; do
+      rm -rf "$compare/links"
+      mkdir "$compare/links"
+      cp examples/example.ashx "$compare/links/678.ashx"
+      echo victim >"$compare/links/victim"
+      ln -s victim "$compare/links/678.xml"
+      args=(678.ashx 678)
+      [ $mode = single ] || args=(--batch .)
+      (cd "$compare/links" && LANG=${lang%%:*} wine "$OLDPWD/$dir/ordil.exe" "${args[@]}") || true
+      if [ "$(cat "$compare/links/victim")" != victim ] || [ -L "$compare/links/678.xml" ] ||
+        ! cmp -s "$compare/links/678.xml" "$compare/example-native.xml"; then
+        echo "a link in the document's place was written through ($mode mode, code page $cp)" >"$details"
+        exit 1
+      fi
+    done
+    echo "links in documents' places replaced, not written through"
   done
   rm -rf "$compare"
   if [ "$status" -ne 0 ]; then

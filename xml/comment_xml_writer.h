@@ -83,10 +83,12 @@ class DecimalCounter {
   size_t length_ = 1;
 };
 
-// Where a document goes: a file by its platform name, or standard output.
+// Where a document goes: a file by its platform name, or standard output;
+// placement says what may stand in the file's place (a link, a FIFO).
 struct OutputTarget {
   platform::NativeFileName name;
   bool standardOutput = false;
+  platform::Placement placement = platform::Placement::kDerived;
 };
 
 // Writes one comment XML document, which replaces the output file whole or
