@@ -1,16 +1,19 @@
 // A second thread that runs jobs for its owner one after another, in the
 // order they were handed over, so that reads and writes can go on while
-// the owner works on something else. The reader of a file and the writer
-// of its document may share one.
+// the owner works on something else: the read-ahead of a file and the
+// formatting of the second part of its records share one. A job that
+// throws does not end the process: what it threw reaches the owner.
 #ifndef ORDIL_BASE_BACKGROUND_H_
 #define ORDIL_BASE_BACKGROUND_H_
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace ordil {
 
@@ -57,10 +60,24 @@ class Background {
   }
 
   // Waits until the job of the ticket (and every job before it) is done;
-  // returns at once for one done already, or for ticket 0.
+  // returns at once for one done already, or for ticket 0. Then rethrows
+  // the first exception a job threw and no wait() has rethrown yet.
   void wait(Ticket ticket) {
+    std::exception_ptr failure;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return done_ >= ticket; });
+      failure = std::exchange(failure_, nullptr);
+    }
+    if (failure != nullptr) std::rethrow_exception(failure);
+  }
+
+  // Waits as wait() does, and drops what a job threw: for an owner that is
+  // giving up already (a destructor, a failure being handled).
+  void waitQuietly(Ticket ticket) noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return done_ >= ticket; });
+    failure_ = nullptr;
   }
 
  private:
@@ -72,19 +89,26 @@ class Background {
       std::function<void()> job = std::move(jobs_.front());
       jobs_.pop_front();
       lock.unlock();
-      job();
+      std::exception_ptr failure;
+      try {
+        job();
+      } catch (...) {
+        failure = std::current_exception();
+      }
       lock.lock();
+      if (failure != nullptr && failure_ == nullptr) failure_ = std::move(failure);
       ++done_;
       changed_.notify_all();
     }
   }
 
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::function<void()>> jobs_;
-  Ticket started_ = 0;
-  Ticket done_ = 0;
-  bool stop_ = false;
+  std::condition_variable changed_;                 // a job handed over or done, or stop_
+  std::deque<std::function<void()>> jobs_;          // guarded by mutex_
+  Ticket started_ = 0;                              // guarded by mutex_
+  Ticket done_ = 0;                                 // guarded by mutex_
+  std::exception_ptr failure_;                      // guarded by mutex_
+  bool stop_ = false;                               // guarded by mutex_
   std::thread thread_;  // last: starts once the rest is set
 };
 

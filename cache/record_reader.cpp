@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace ordil {
 
@@ -15,7 +16,7 @@ RecordReader::RecordReader(ByteSource* source, uint64_t size, Buffer* window,
 }
 
 RecordReader::~RecordReader() {
-  if (reading_ != 0) background_->wait(reading_);
+  if (reading_ != 0) background_->waitQuietly(reading_);
 }
 
 void RecordReader::readAhead(Background* background, Buffer* spare, size_t carried) {
@@ -55,8 +56,8 @@ void RecordReader::startReadAhead() {
 }
 
 void RecordReader::takeReadAhead() {
-  background_->wait(reading_);
-  reading_ = 0;
+  const Background::Ticket reading = std::exchange(reading_, 0);
+  background_->wait(reading);  // rethrows what the read threw
   const std::string_view rest = walker_.unconsumed();
   const size_t got = aheadGot_;
   account(aheadWanted_, got, aheadFailure_);

@@ -24,6 +24,20 @@ constexpr uint64_t kBackgroundFrom = 2 * kReadWindowSize;
 
 }  // namespace
 
+Status failureOf(std::exception_ptr thrown) noexcept {
+  try {
+    std::rethrow_exception(std::move(thrown));
+  } catch (const std::bad_alloc&) {
+    return Status::noMemory();
+  } catch (const std::system_error& e) {
+    return Status::io(e.code().message());
+  } catch (const std::exception& e) {
+    return Status::io(e.what());
+  } catch (...) {
+    return Status::io("unexpected failure");
+  }
+}
+
 Outcome Converter::convert(const Conversion& c) {
   Outcome outcome;
   const auto problem = [&](const std::string& path, const Status& status) {
@@ -73,9 +87,15 @@ Outcome Converter::convert(const Conversion& c) {
     } else {
       problem(c.outputPath, written);
     }
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     // The writer is gone without finishing: the old document stays.
-    problem(c.inputPath, Status::noMemory());
+    try {
+      const Status failure = failureOf(std::current_exception());
+      outcome.outOfMemory = failure.kind() == Status::Kind::kNoMemory;
+      problem(c.inputPath, failure);
+    } catch (...) {
+      outcome.outOfMemory = true;  // not even the problem could be kept
+    }
   }
   return outcome;
 }
@@ -129,7 +149,7 @@ void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* 
     }
   } catch (...) {
     writer->abandon();
-    background->wait(last);
+    background->waitQuietly(last);
     throw;
   }
   background->wait(last);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,9 +43,17 @@ struct Problem {
 struct Outcome {
   std::vector<Problem> problems;  // in the order they arose; none when complete
   bool undecodable = false;       // a record could not be decoded
+  // Memory ran out; the old document stays. Where not even the problem
+  // could be kept, this alone says so.
+  bool outOfMemory = false;
   uint32_t comments = 0;          // chat elements in the document written
-  bool complete() const { return problems.empty(); }
+  bool complete() const { return problems.empty() && !outOfMemory; }
 };
+
+// The failure an exception stands for: "not enough memory" for
+// std::bad_alloc, the system's reason for std::system_error, what() for
+// other exceptions.
+Status failureOf(std::exception_ptr thrown) noexcept;
 
 // How much of each window of records the converting thread keeps when a
 // second thread formats the rest (convertInParts), in 64ths of the

@@ -118,6 +118,9 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
     }
     *context.err << "ordil: " << p.path << ": " << message << '\n';
   }
+  if (outcome.problems.empty() && outcome.outOfMemory) {
+    *context.err << "ordil: " << path << ": not enough memory\n";
+  }
   return outcome.complete() ? kExitOk : kExitIncomplete;
 }
 
@@ -243,6 +246,9 @@ int runDriver(int argc, const char* const* argv, const RunContext& context) {
     return runSingle(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, output, context);
   } catch (const std::bad_alloc&) {
     *context.err << "ordil: not enough memory\n";
+    return kExitIncomplete;
+  } catch (const std::exception& e) {
+    *context.err << "ordil: " << e.what() << '\n';
     return kExitIncomplete;
   }
 }

@@ -1,5 +1,7 @@
 #include "cache/record_reader.h"
 
+#include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,37 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
       }
     }
   }
+}
+
+TEST(RecordReader, ReadThatThrowsOnTheSecondThreadReachesTheReader) {
+  // A read that throws where it runs, on the thread reading ahead, must
+  // end the walk with that exception, not the process.
+  const std::string one = bytes("\x00" "\x05hello") + kTail;
+  const std::string data = "HEADER!!" + one + one + one + one;
+  class ThrowingSource : public ByteSource {
+   public:
+    explicit ThrowingSource(std::string_view data) : data_(data) {}
+    size_t read(char* buffer, size_t n, Status*) override {
+      if (++reads_ == 2) throw std::bad_alloc();
+      std::memcpy(buffer, data_.data(), n);
+      data_.remove_prefix(n);
+      return n;
+    }
+    std::string_view data_;
+    int reads_ = 0;
+  } source(data);
+  Background background;
+  Buffer window, spare;
+  RecordReader reader(&source, data.size(), &window, 16);
+  reader.readAhead(&background, &spare, 16);
+  CacheRecord record;
+  EXPECT_THROW(
+      {
+        while (reader.next(&record)) {
+        }
+      },
+      std::bad_alloc);
+  EXPECT_EQ(source.reads_, 2);
 }
 
 TEST(RecordReader, RecordsLongerThanTheWindowWidenIt) {
