@@ -118,8 +118,18 @@ class Lister {
   }
 
   // The regular files inside whose own names hold "ashx", in name order,
-  // folders included as they come; links to folders are not followed.
+  // folders included as they come; links to folders are not followed. A
+  // folder whose listing runs out of memory is reported, and the rest
+  // listed.
   void addFolder(const fs::path& folder) {
+    try {
+      addFolderEntries(folder);
+    } catch (const std::bad_alloc&) {
+      problem(display(folder), Status::noMemory());
+    }
+  }
+
+  void addFolderEntries(const fs::path& folder) {
     std::vector<fs::directory_entry> entries;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -187,8 +197,19 @@ class Reporter {
   void finished(size_t index, Result result) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!result.outcome.complete()) ++incomplete_;
-    waiting_.emplace(index, std::move(result));
     ++done_;
+    if (index == printed_) {
+      print(result);
+      ++printed_;
+    } else {
+      try {
+        waiting_.emplace(index, std::move(result));
+      } catch (const std::bad_alloc&) {
+        // No room to keep it for its turn: printed now, out of order,
+        // rather than lost.
+        print(result);
+      }
+    }
     // Only the results that finished before one listed ahead of them wait.
     for (auto next = waiting_.begin(); next != waiting_.end() && next->first == printed_;
          next = waiting_.erase(next)) {
@@ -208,31 +229,43 @@ class Reporter {
   bool undecodable() const { return undecodable_; }
 
  private:
+  // Streams the lines piece by piece, so that printing needs no memory.
   void print(const Result& result) {
     const Outcome& outcome = result.outcome;
     if (outcome.undecodable) undecodable_ = true;
-    std::string err;
-    for (const Problem& p : outcome.problems) {
-      err += "ordil: " + p.path + ": " + p.status.message() + "\n";
-    }
-    if (!err.empty()) {
+    if (!outcome.complete()) {
       eraseProgress();
-      *context_.err << err << std::flush;
+      for (const Problem& p : outcome.problems) {
+        *context_.err << "ordil: " << p.path << ": " << p.status.message() << '\n';
+      }
+      if (outcome.problems.empty()) {
+        *context_.err << "ordil: " << result.inputPath << ": not enough memory\n";
+      }
+      context_.err->flush();
     }
     if (options_.verbose) {
-      std::string line = result.inputPath + ": ";
+      *context_.out << result.inputPath << ": ";
       if (result.skipped) {
-        line += "up to date";
+        *context_.out << "up to date";
       } else {
-        if (!outcome.complete()) line += "incomplete, ";
-        line += std::to_string(outcome.comments) + " comments";
+        if (!outcome.complete()) *context_.out << "incomplete, ";
+        *context_.out << outcome.comments << " comments";
       }
-      *context_.out << line << '\n';
+      *context_.out << '\n';
     }
   }
 
-  void drawProgress(bool force) {
+  // Draws at most ten times a second; a line that cannot be made (no
+  // memory) is not drawn.
+  void drawProgress(bool force) noexcept {
     if (!progress_) return;
+    try {
+      drawProgressLine(force);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  void drawProgressLine(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && shown_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
     lastDrawn_ = now;
@@ -266,6 +299,31 @@ class Reporter {
   std::chrono::steady_clock::time_point lastDrawn_;
 };
 
+// Converts one file of the list, or finds it up to date. Throws nothing:
+// what is thrown becomes the file's outcome.
+Result convertItem(const Item& item, const Places& places, const BatchOptions& options,
+                   Converter* converter) noexcept {
+  Result result;
+  try {
+    const Conversion conversion = conversionFor(item, places);
+    result.inputPath = conversion.inputPath;
+    if (options.update && upToDate(conversion)) {
+      result.skipped = true;
+    } else {
+      result.outcome = converter->convert(conversion);
+    }
+  } catch (...) {
+    try {
+      const Status failure = failureOf(std::current_exception());
+      result.outcome.outOfMemory = failure.kind() == Status::Kind::kNoMemory;
+      result.outcome.problems.push_back({result.inputPath, failure});
+    } catch (...) {
+      result.outcome.outOfMemory = true;
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 int runBatch(const BatchOptions& options, const RunContext& context) {
@@ -282,33 +340,53 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   const std::vector<Item>& items = lister.items;
 
   Reporter reporter(items.size(), options, context);
+  unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
+  jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));
+  std::vector<std::thread> threads;
+  // Files that ran out of memory while other jobs ran beside them: each is
+  // converted again once the jobs have ended, alone, so that what converts
+  // does not depend on the number of jobs. Guarded by deferredMutex.
+  std::vector<size_t> deferred;
+  std::mutex deferredMutex;
   std::atomic<size_t> next{0};
-  const auto work = [&] {
-    Converter converter;
+  const auto work = [&](Converter* converter) {
     for (size_t i; (i = next.fetch_add(1)) < items.size();) {
-      const Conversion conversion = conversionFor(items[i], lister.places);
-      Result result;
-      result.inputPath = conversion.inputPath;
-      if (options.update && upToDate(conversion)) {
-        result.skipped = true;
-      } else {
-        result.outcome = converter.convert(conversion);
+      Result result = convertItem(items[i], lister.places, options, converter);
+      if (result.outcome.outOfMemory && jobs > 1) {
+        try {
+          const std::lock_guard<std::mutex> lock(deferredMutex);
+          deferred.push_back(i);
+          continue;
+        } catch (const std::bad_alloc&) {
+          // Not even room to put it off: reported as it is.
+        }
       }
       reporter.finished(i, std::move(result));
     }
   };
-  unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
-  jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));
-  std::vector<std::thread> threads;
-  for (unsigned j = 1; j < jobs; ++j) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the jobs started share the list
+  try {
+    threads.reserve(jobs);
+    for (unsigned j = 1; j < jobs; ++j) {
+      threads.emplace_back([&work] {
+        Converter converter;
+        work(&converter);
+      });
     }
+  } catch (...) {
+    // No more threads to be had: the jobs started share the list.
   }
-  work();  // this thread is a job too
+  {
+    Converter converter;
+    work(&converter);  // this thread is a job too
+  }
   for (std::thread& t : threads) t.join();
+  // Every other job's memory is released now; each file put off is
+  // converted on one thread, with the least memory a conversion takes.
+  std::sort(deferred.begin(), deferred.end());
+  for (const size_t i : deferred) {
+    Converter alone(Converter::Threads::kOne);
+    reporter.finished(i, convertItem(items[i], lister.places, options, &alone));
+  }
   reporter.end();
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);

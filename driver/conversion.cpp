@@ -60,7 +60,7 @@ Outcome Converter::convert(const Conversion& c) {
                                       " bytes); not converted"));
     } else {
       RecordReader reader(&input, input.size(), &window_);
-      if (input.size() > kBackgroundFrom) {
+      if (input.size() > kBackgroundFrom && threads_ == Threads::kTwoForLargeInputs) {
         try {
           background = std::make_unique<Background>();
           reader.readAhead(background.get(), &spare_);

@@ -96,9 +96,17 @@ void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* 
 // this thread keeps carries over from file to file.
 class Converter {
  public:
+  // Whether a large input may take a second thread (and the memory it
+  // reads ahead into and formats into); without it a conversion takes the
+  // least memory it can, and gives the same document.
+  enum class Threads { kTwoForLargeInputs, kOne };
+
+  explicit Converter(Threads threads = Threads::kTwoForLargeInputs) : threads_(threads) {}
+
   // Converts the input into the output. The document replaces the output
   // whole, or, when the run cannot finish it (a write failure, no memory),
-  // the output is left as it was.
+  // the output is left as it was. Throws nothing: whatever is thrown on
+  // either thread becomes a problem of the outcome.
   Outcome convert(const Conversion& conversion);
 
  private:
@@ -107,6 +115,7 @@ class Converter {
   Buffer output_;
   Buffer helperOutput_;  // what the second thread formats
   WindowShare share_;
+  Threads threads_;
 };
 
 }  // namespace ordil

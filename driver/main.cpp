@@ -1,13 +1,15 @@
-// The ordil executable: converts one comment cache file into a comment XML
-// document beside it.
+// The ordil executable: sets up the process, then hands the command line
+// to the run driver.
 #include <iostream>
 
 #include "driver/run_driver.h"
 #include "platform/failure_message.h"
 #include "platform/interrupt.h"
+#include "platform/memory.h"
 
 int main(int argc, char** argv) {
   ordil::platform::installInterruptHandling();
+  ordil::platform::useThreadStackSize(ordil::platform::kThreadStackSize);
   const ordil::RunContext context{&std::cout, &std::cerr,
                                   &ordil::platform::presentFailureMessage};
   return ordil::runDriver(argc, argv, context);

@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,7 +35,12 @@ void* allocateLarge(size_t n) {
     // the first boundary of a large page and after the block.
     const size_t mapped = size + kLargePage;
     void* const at = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (at == MAP_FAILED) return nullptr;
+    if (at == MAP_FAILED) {
+      // Under a limit on the address space the large page more may be
+      // what does not fit: the block itself, unaligned, still works.
+      void* const block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      return block == MAP_FAILED ? nullptr : block;
+    }
     const uintptr_t start = reinterpret_cast<uintptr_t>(at);
     const uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
     if (aligned > start) munmap(at, aligned - start);
@@ -84,6 +90,20 @@ bool prepareWritable(void* p, size_t n) {
   static_cast<void>(p);
   static_cast<void>(n);
   return false;
+#endif
+}
+
+void useThreadStackSize(size_t bytes) {
+#if defined(__GLIBC__)
+  // std::thread takes the default attributes, so this reaches its threads.
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  if (pthread_attr_setstacksize(&attributes, bytes) == 0) {
+    pthread_setattr_default_np(&attributes);
+  }
+  pthread_attr_destroy(&attributes);
+#else
+  static_cast<void>(bytes);
 #endif
 }
 
