@@ -13,6 +13,7 @@
 
 #include "driver/conversion.h"
 #include "platform/console.h"
+#include "platform/folder.h"
 #include "platform/interrupt.h"
 #include "xml/comment_xml_writer.h"
 
@@ -47,10 +48,25 @@ struct Item {
 };
 
 // The folders the files were found in and the names given on the command
-// line, which the items refer to.
+// line, which the items refer to. Each folder is found below a folder
+// named on the command line, its root.
 struct Places {
   std::vector<fs::path> folders;
+  std::vector<uint32_t> rootOf;  // of each folder, in roots
+  std::vector<fs::path> roots;
   std::vector<std::string> named;
+
+  // Opens the folder of a file found in one, from its root and following
+  // no link below it, so that a folder replaced by a link since it was
+  // listed leads nowhere (platform/folder.h).
+  Status openFolder(const Item& item, platform::Folder* folder) const {
+    const fs::path& root = roots[rootOf[item.folder]];
+    std::vector<platform::NativeFileName> below;
+    for (const fs::path& part : folders[item.folder].lexically_relative(root)) {
+      if (part != ".") below.push_back(nativeName(part));
+    }
+    return folder->open(nativeName(root), below);
+  }
 
   fs::path input(const Item& item) const {
     return item.named == Item::kFound ? folders[item.folder] / pathOf(item.name)
@@ -95,7 +111,8 @@ class Lister {
       return;
     }
     if (fs::is_directory(status)) {
-      addFolder(path);
+      places.roots.push_back(path);
+      addFolder(path, static_cast<uint32_t>(places.roots.size() - 1));
       return;
     }
     if (!isCacheName(path)) {
@@ -121,15 +138,15 @@ class Lister {
   // folders included as they come; links to folders are not followed. A
   // folder whose listing runs out of memory is reported, and the rest
   // listed.
-  void addFolder(const fs::path& folder) {
+  void addFolder(const fs::path& folder, uint32_t root) {
     try {
-      addFolderEntries(folder);
+      addFolderEntries(folder, root);
     } catch (const std::bad_alloc&) {
       problem(display(folder), Status::noMemory());
     }
   }
 
-  void addFolderEntries(const fs::path& folder) {
+  void addFolderEntries(const fs::path& folder, uint32_t root) {
     std::vector<fs::directory_entry> entries;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -149,13 +166,14 @@ class Lister {
       if (entry.is_symlink(ignored)) {
         if (entry.is_directory(ignored)) continue;  // not followed
       } else if (entry.is_directory(ignored)) {
-        addFolder(entry.path());
+        addFolder(entry.path(), root);
         continue;
       }
       if (entry.is_regular_file(ignored) && isCacheName(entry.path())) {
         if (number == Item::kFound) {
           number = static_cast<uint32_t>(places.folders.size());
           places.folders.push_back(folder);
+          places.rootOf.push_back(root);
         }
         Item item;
         item.folder = number;
@@ -305,8 +323,17 @@ Result convertItem(const Item& item, const Places& places, const BatchOptions& o
                    Converter* converter) noexcept {
   Result result;
   try {
-    const Conversion conversion = conversionFor(item, places);
+    Conversion conversion = conversionFor(item, places);
     result.inputPath = conversion.inputPath;
+    platform::Folder folder;
+    if (item.named == Item::kFound) {
+      if (const Status opened = places.openFolder(item, &folder); !opened.ok()) {
+        result.outcome.problems.push_back({result.inputPath, opened.withContext("not converted")});
+        return result;
+      }
+      conversion.folder = &folder;
+      conversion.output.folder = &folder;
+    }
     if (options.update && upToDate(conversion)) {
       result.skipped = true;
     } else {

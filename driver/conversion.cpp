@@ -52,7 +52,7 @@ Outcome Converter::convert(const Conversion& c) {
     // missing input still leaves the head-and-foot document.
     CommentXmlWriter writer(c.output, c.id, &output_);
     platform::InputFile input;
-    const Status opened = c.inputName ? input.openNative(*c.inputName) : input.open(c.inputPath);
+    const Status opened = c.inputName ? input.openNative(*c.inputName, c.folder) : input.open(c.inputPath);
     if (!opened.ok()) {
       problem(c.inputPath, opened);
     } else if (input.size() > kMaxInputSize) {

@@ -29,6 +29,10 @@ struct Conversion {
   // The input by the platform's own name (the batch mode's wide names on
   // Windows).
   std::optional<platform::NativeFileName> inputName;
+  // The folder that holds the input and the output, when they are opened
+  // in it (the batch mode's files found in folders); it must outlive the
+  // conversion.
+  const platform::Folder* folder = nullptr;
   OutputTarget output;
   std::string outputPath;  // the output's name, as messages name it
   int32_t id = 0;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_name.h"
+#include "platform/folder.h"
 #include "platform/input_file.h"
 #include "platform/interrupt.h"
 #include "platform/output_file.h"
@@ -44,11 +45,15 @@ Status cannotOpen(int error) { return Status::io("cannot open: " + systemReason(
 
 Status InputFile::open(const std::string& narrowPath) { return openNative(narrowPath); }
 
-Status InputFile::openNative(const NativeFileName& name) {
+Status InputFile::openNative(const NativeFileName& name, const Folder* folder) {
   name_ = name;
   // O_NONBLOCK so that a FIFO does not hold the open until a writer comes;
   // it is refused below, and regular files read the same either way.
-  const int f = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  const int f = folder != nullptr && folder->descriptor() >= 0
+                    ? ::openat(static_cast<int>(folder->descriptor()),
+                               name.substr(name.rfind('/') + 1).c_str(), flags)
+                    : ::open(name.c_str(), flags);
   if (f < 0) return cannotOpen(errno);
   handle_ = f;
   struct stat st;
@@ -91,6 +96,10 @@ namespace {
 
 constexpr int kMaxLinks = 40;  // as the system's own limit on link chains
 
+// Names below are relative to a folder's descriptor: the Folder's, or
+// AT_FDCWD, the working folder, for a whole path.
+int at(intptr_t folder) { return folder >= 0 ? static_cast<int>(folder) : AT_FDCWD; }
+
 // The folder part of a name ("." for a bare name).
 std::string folderOf(const std::string& name) {
   const size_t slash = name.rfind('/');
@@ -107,47 +116,59 @@ std::string ownName(const std::string& name) {
 // Whether a link, whose lstat is st, may be followed: it is the running
 // user's, or root's in a folder that root alone may write, where nobody
 // else can have put it.
-bool trustedLink(const std::string& name, const struct stat& link) {
+bool trustedLink(int folder, const std::string& name, const struct stat& link) {
   if (link.st_uid == ::geteuid()) return true;
   if (link.st_uid != 0) return false;
-  struct stat folder;
-  return ::stat(folderOf(name).c_str(), &folder) == 0 && folder.st_uid == 0 &&
-         (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  struct stat st;
+  return ::fstatat(folder, folderOf(name).c_str(), &st, 0) == 0 && st.st_uid == 0 &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
+
+// The names create() works with, relative to a folder, and how messages
+// and the interrupt handler name them: with the destination's own folder
+// before a relative one.
+struct Names {
+  int folder;
+  std::string destination;  // as the caller named it
+  std::string prefix;       // what makes a relative name whole
+
+  std::string whole(const std::string& name) const {
+    return !name.empty() && name.front() == '/' ? name : prefix + name;
+  }
+  // The place reached from the destination, as a message names it: its
+  // own name, or where the chain of links from it leads.
+  std::string place(const std::string& first, const std::string& reached) const {
+    if (reached == first) return ownName(destination);
+    return ownName(destination) + " leads to " + whole(reached) + ", which";
+  }
+};
 
 // Where the chain of links from a destination ends, and what is there.
 struct Resolved {
-  std::string name;          // the name the chain leads to, links followed
-  bool exists = false;       // whether something is there
-  struct stat st;            // what is there, when it exists
-  std::string refusal;       // why the chain may not be followed, if it may not
+  std::string name;     // the name the chain leads to, links followed
+  bool exists = false;  // whether something is there
+  struct stat st;       // what is there, when it exists
+  std::string refusal;  // why the chain may not be followed, if it may not
 };
 
-// How a message names the place reached from the destination: its own
-// name, or where the chain of links from it leads.
-std::string placeName(const std::string& destination, const std::string& reached) {
-  if (reached == destination) return ownName(destination);
-  return ownName(destination) + " leads to " + reached + ", which";
-}
-
-// Follows the trusted symbolic links from name to the name they finally
+// Follows the trusted symbolic links from `first` to the name they finally
 // lead to, which need not exist yet. Stops at the first link it may not
 // follow, saying why in refusal. Returns 0, or the error (ELOOP for a
 // chain too long).
-int resolveLinks(const std::string& destination, Resolved* out) {
-  std::string name = destination;
+int resolveLinks(const Names& names, const std::string& first, Resolved* out) {
+  std::string name = first;
   for (int hops = 0; hops < kMaxLinks; ++hops) {
-    out->exists = ::lstat(name.c_str(), &out->st) == 0;
+    out->exists = ::fstatat(names.folder, name.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!out->exists || !S_ISLNK(out->st.st_mode)) {
       out->name = std::move(name);
       return 0;
     }
-    if (!trustedLink(name, out->st)) {
-      out->refusal = placeName(destination, name) + " is a link owned by another user";
+    if (!trustedLink(names.folder, name, out->st)) {
+      out->refusal = names.place(first, name) + " is a link owned by another user";
       return 0;
     }
     std::string target(static_cast<size_t>(out->st.st_size) + 1, '\0');
-    const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+    const ssize_t n = ::readlinkat(names.folder, name.c_str(), target.data(), target.size());
     if (n < 0) return errno;
     if (static_cast<size_t>(n) >= target.size()) continue;  // changed meanwhile: look again
     target.resize(static_cast<size_t>(n));
@@ -164,11 +185,11 @@ Status notWritten(const std::string& reason) { return Status::io("not written: "
 // Opens the device or FIFO found at target to be written in place, never
 // through a link put there since it was looked at; place names it in
 // messages. Sets *fd.
-Status openInPlace(const std::string& target, const std::string& place, bool fifo,
+Status openInPlace(int folder, const std::string& target, const std::string& place, bool fifo,
                    Placement placement, int* fd) {
   const bool waitForReader = placement == Placement::kNamed;
   const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
-  const int f = ::open(target.c_str(), fifo && !waitForReader ? flags | O_NONBLOCK : flags);
+  const int f = ::openat(folder, target.c_str(), fifo && !waitForReader ? flags | O_NONBLOCK : flags);
   if (f < 0) {
     if (errno == ENXIO && fifo) return notWritten(place + " is a FIFO that nobody reads");
     return cannotCreate(errno);
@@ -187,10 +208,14 @@ Status openInPlace(const std::string& target, const std::string& place, bool fif
 
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name, Placement placement) {
+Status OutputFile::create(const NativeFileName& name, Placement placement, const Folder* folder) {
   discard();
+  folder_ = folder != nullptr ? folder->descriptor() : -1;
+  const bool inFolder = folder_ >= 0;
+  const Names names{at(folder_), name, inFolder ? name.substr(0, name.rfind('/') + 1) : ""};
+  const std::string first = inFolder ? ownName(name) : name;
   Resolved place;
-  if (const int error = resolveLinks(name, &place); error != 0) return cannotCreate(error);
+  if (const int error = resolveLinks(names, first, &place); error != 0) return cannotCreate(error);
   if (!place.refusal.empty()) return notWritten(place.refusal);
   const std::string& target = place.name;
   const struct stat& st = place.st;
@@ -198,11 +223,11 @@ Status OutputFile::create(const NativeFileName& name, Placement placement) {
     // A folder fails as it should; a device or FIFO cannot be replaced.
     if (S_ISDIR(st.st_mode)) return cannotCreate(EISDIR);
     if (placement == Placement::kBatch) {
-      return notWritten(placeName(name, target) + " is not a regular file");
+      return notWritten(names.place(first, target) + " is not a regular file");
     }
     int f = -1;
-    const Status opened =
-        openInPlace(target, placeName(name, target), S_ISFIFO(st.st_mode), placement, &f);
+    const Status opened = openInPlace(names.folder, target, names.place(first, target),
+                                      S_ISFIFO(st.st_mode), placement, &f);
     if (!opened.ok()) return opened;
     handle_ = f;
     destination_ = target;
@@ -211,14 +236,13 @@ Status OutputFile::create(const NativeFileName& name, Placement placement) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Remembered before it exists, so that no interruption leaves it behind.
     temporary_ = temporaryNameFor(target, randomNumber(), "/");
-    pendingTicket_ = rememberPendingFile(temporary_);
-    const int f = ::open(temporary_.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    pendingName_ = names.whole(temporary_);
+    pendingTicket_ = rememberPendingFile(pendingName_);
+    const int f = ::openat(names.folder, temporary_.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (f < 0) {
       const int error = errno;
-      forgetPendingFile(pendingTicket_);
-      pendingTicket_ = -1;
-      temporary_.clear();
+      forgetTemporary();
       if (error == EEXIST) continue;
       return cannotCreate(error);
     }
@@ -283,7 +307,8 @@ Status OutputFile::commit() {
     discard();
     return writeFailed(error);
   }
-  if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+  const int folder = at(folder_);
+  if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
     const int error = errno;
     discard();
     return Status::io("cannot replace: " + systemReason(error));
@@ -296,7 +321,7 @@ void OutputFile::discard() {
   if (handle_ >= 0 && !standardOutput_) ::close(fd(handle_));
   handle_ = -1;
   standardOutput_ = false;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  if (!temporary_.empty()) ::unlinkat(at(folder_), temporary_.c_str(), 0);
   forgetTemporary();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/file_name.h"
+#include "platform/folder.h"
 #include "platform/input_file.h"
 #include "platform/interrupt.h"
 #include "platform/output_file.h"
@@ -110,7 +111,9 @@ Status InputFile::open(const std::string& narrowPath) {
   return takeSize(reinterpret_cast<intptr_t>(h));
 }
 
-Status InputFile::openNative(const NativeFileName& name) {
+// The folders of the name are held open by the Folder, if any: the whole
+// name leads into them.
+Status InputFile::openNative(const NativeFileName& name, const Folder*) {
   name_ = name;
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(name.c_str());
   const HANDLE h = CreateFileW(wide, GENERIC_READ,
@@ -197,7 +200,9 @@ HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
 
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name, Placement placement) {
+// The folder, if any, holds the folders of the name open: the whole name
+// leads into them.
+Status OutputFile::create(const NativeFileName& name, Placement placement, const Folder*) {
   discard();
   if (!isLink(name) && isDeviceOrPipe(name)) {
     if (placement == Placement::kBatch) {

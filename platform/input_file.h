@@ -10,6 +10,7 @@
 #include "base/byte_source.h"
 #include "base/status.h"
 #include "platform/file_name.h"
+#include "platform/folder.h"
 
 namespace ordil::platform {
 
@@ -29,8 +30,10 @@ class InputFile : public ByteSource {
   Status open(const std::string& narrowPath);
 
   // The same by the platform's own form of the name (on Windows the wide
-  // name, so that names the narrow code page cannot hold open too).
-  Status openNative(const NativeFileName& name);
+  // name, so that names the narrow code page cannot hold open too). When
+  // folder is given, name is a file in it, and is opened there whatever
+  // has become of the folder's path (platform/folder.h).
+  Status openNative(const NativeFileName& name, const Folder* folder = nullptr);
 
   // The file's full size in bytes, taken when it was opened.
   uint64_t size() const { return size_; }

@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "platform/file_name.h"
+#include "platform/folder.h"
 #include "platform/interrupt.h"
 
 namespace ordil::platform {
@@ -72,8 +73,12 @@ class OutputFile {
 
   // Prepares to write the destination name. Fails (kind kIo) with
   // "cannot create: reason", or "not written: reason" for what the
-  // placement refuses in the destination's place.
-  Status create(const NativeFileName& name, Placement placement);
+  // placement refuses in the destination's place. When folder is given,
+  // name is a file in it, and the hidden file is made and renamed there
+  // whatever has become of the folder's path (platform/folder.h); the
+  // folder must stay open until the file is committed or discarded.
+  Status create(const NativeFileName& name, Placement placement,
+                const Folder* folder = nullptr);
 
   // Writes to the process's standard output instead, in place; commit()
   // leaves it open.
@@ -97,11 +102,14 @@ class OutputFile {
     forgetPendingFile(pendingTicket_);
     pendingTicket_ = -1;
     temporary_.clear();
+    pendingName_.clear();
   }
 
   intptr_t handle_ = -1;
+  intptr_t folder_ = -1;        // POSIX: what the names below are relative to
   NativeFileName destination_;  // the file replaced, links resolved
   NativeFileName temporary_;    // empty when writing in place
+  NativeFileName pendingName_;  // the hidden file as an interruption removes it
   int pendingTicket_ = -1;
   bool standardOutput_ = false;
 };

@@ -1,6 +1,7 @@
 #include "driver/conversion.h"
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "base/background.h"
 #include "cache/record_reader.h"
+#include "platform/folder.h"
 #include "tests/memory_source.h"
 #include "tests/test_support.h"
 #include "tools/cache_builder.h"
@@ -157,6 +159,46 @@ TEST(ConvertInParts, AbandonedWriterReleasesAHelperWaitingForItsTurn) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+TEST(Converter, ConvertsInTheFolderItOpenedWhateverIsPlantedOnItsPath) {
+  // The batch opens a file's folder from the folder named to it, then
+  // converts; another user may meanwhile move the folder away and plant a
+  // link to the victim's folder in its place.
+  TempDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.path() / "share" / "a");
+  fs::create_directory(dir.path() / "victim");
+  writeFile(dir.path() / "share" / "a" / "1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  const auto native = [](const fs::path& p) { return platform::nativeFileName(p.string()); };
+  platform::Folder folder;
+  ASSERT_TRUE(folder.open(native(dir.path() / "share"), {native("a")}).ok());
+
+  std::error_code moved;
+  fs::rename(dir.path() / "share" / "a", dir.path() / "share" / "gone", moved);
+  if (moved) {
+    // Windows holds the folder open: it cannot be moved at all.
+    EXPECT_TRUE(platform::kWideFileNames) << moved.message();
+    return;
+  }
+  fs::create_directory_symlink(dir.path() / "victim", dir.path() / "share" / "a");
+  Conversion c;
+  c.inputPath = (dir.path() / "share" / "a" / "1.ashx").string();
+  c.inputName = native(dir.path() / "share" / "a" / "1.ashx");
+  c.folder = &folder;
+  c.output = {native(dir.path() / "share" / "a" / "1.xml"), false, platform::Placement::kBatch,
+              &folder};
+  const Outcome outcome = Converter().convert(c);
+  EXPECT_TRUE(outcome.complete());
+  EXPECT_EQ(readFile(dir.path() / "share" / "gone" / "1.xml"),
+            testing::expectedHead("0") +
+                "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"u\" vpos=\"0\" "
+                "mail=\"184\">x</chat>\r\n</packet>");
+  EXPECT_TRUE(fs::is_empty(dir.path() / "victim"));
+
+  // Opened again, the folder is now a link: refused.
+  EXPECT_EQ(folder.open(native(dir.path() / "share"), {native("a")}).message(),
+            "a is no longer a folder");
 }
 
 }  // namespace

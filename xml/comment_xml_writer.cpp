@@ -261,7 +261,7 @@ CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffe
   if (target.standardOutput) {
     file_.useStandardOutput();
   } else {
-    status_ = file_.create(target.name, target.placement);
+    status_ = file_.create(target.name, target.placement, target.folder);
   }
   own_.buffer->reserve(kBufferSize);
   own_.buffer->prepare(kPrepareAhead);

@@ -84,11 +84,13 @@ class DecimalCounter {
 };
 
 // Where a document goes: a file by its platform name, or standard output;
-// placement says what may stand in the file's place (a link, a FIFO).
+// placement says what may stand in the file's place (a link, a FIFO), and
+// folder, when given, is the folder the file is made in.
 struct OutputTarget {
   platform::NativeFileName name;
   bool standardOutput = false;
   platform::Placement placement = platform::Placement::kDerived;
+  const platform::Folder* folder = nullptr;
 };
 
 // Writes one comment XML document, which replaces the output file whole or

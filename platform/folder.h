@@ -1,0 +1,50 @@
+// A folder held open while the files in it are read and written, so that
+// they stay in that folder whatever is renamed, or planted as a link, along
+// its path meanwhile.
+#ifndef ORDIL_PLATFORM_FOLDER_H_
+#define ORDIL_PLATFORM_FOLDER_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "base/status.h"
+#include "platform/file_name.h"
+
+namespace ordil::platform {
+
+// The batch mode lists a folder the user named, then converts the files it
+// found there, perhaps minutes later. A folder below the named one that
+// another user has replaced by a link in between would lead the document
+// elsewhere (into the victim's folder). A Folder is reached from the named
+// one without following any link, and files are then opened, made and
+// renamed relative to it: on POSIX through its descriptor (openat,
+// renameat); on Windows each folder below the named one is held open
+// without delete sharing, so that none of them can be renamed or removed
+// while the Folder is open.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens `base` (links followed: the user named it), then each folder
+  // named in `below` in turn, inside the one before, following no link.
+  // Fails (kind kIo) with "NAME is no longer a folder" when one of them
+  // is now a link or something else, or "cannot open the folder: reason".
+  Status open(const NativeFileName& base, const std::vector<NativeFileName>& below);
+
+  // The descriptor files are opened relative to (POSIX), or -1 when the
+  // Folder is not open or the platform opens files by their whole names.
+  intptr_t descriptor() const { return descriptor_; }
+
+ private:
+  void close();
+
+  intptr_t descriptor_ = -1;
+  std::vector<intptr_t> held_;  // Windows: the folders below base, held open
+};
+
+}  // namespace ordil::platform
+
+#endif  // ORDIL_PLATFORM_FOLDER_H_

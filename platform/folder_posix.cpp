@@ -1,0 +1,50 @@
+// POSIX folders: a descriptor, reached with O_NOFOLLOW below the named one.
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/folder.h"
+
+namespace ordil::platform {
+
+namespace {
+
+// A descriptor for a folder serves only as the base of later calls: O_PATH
+// asks for no read permission on it, as walking a path does not.
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+}  // namespace
+
+Folder::~Folder() { close(); }
+
+void Folder::close() {
+  if (descriptor_ >= 0) ::close(static_cast<int>(descriptor_));
+  descriptor_ = -1;
+}
+
+Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below) {
+  close();
+  int fd = ::open(base.empty() ? "." : base.c_str(), kFolderFlags);
+  if (fd < 0) return Status::io(std::string("cannot open the folder: ") + std::strerror(errno));
+  for (const NativeFileName& name : below) {
+    const int next = ::openat(fd, name.c_str(), kFolderFlags | O_NOFOLLOW);
+    const int error = errno;
+    ::close(fd);
+    if (next < 0) {
+      // A link gives ELOOP; a file put in the folder's place, ENOTDIR.
+      if (error == ELOOP || error == ENOTDIR) return Status::io(name + " is no longer a folder");
+      return Status::io("cannot open the folder " + name + ": " + std::strerror(error));
+    }
+    fd = next;
+  }
+  descriptor_ = fd;
+  return Status();
+}
+
+}  // namespace ordil::platform

@@ -1,0 +1,46 @@
+// Windows folders: files are opened by their whole names, and each folder
+// below the named one is held open without delete sharing, so that it can
+// be neither renamed nor removed, nor replaced by a link or junction, while
+// the files in it are converted.
+#include <windows.h>
+
+#include "platform/folder.h"
+
+namespace ordil::platform {
+
+Folder::~Folder() { close(); }
+
+void Folder::close() {
+  for (const intptr_t h : held_) CloseHandle(reinterpret_cast<HANDLE>(h));
+  held_.clear();
+}
+
+Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below) {
+  close();
+  NativeFileName path = base;
+  for (const NativeFileName& name : below) {
+    if (!path.empty() && path.back() != u'\\' && path.back() != u'/') path.push_back(u'\\');
+    path += name;
+    // The folder itself, not what a link or junction there leads to; a
+    // handle that asks no access to its contents would not hold the
+    // others to its sharing.
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      return Status::io("cannot open the folder " + displayFileName(name) + ": system error " +
+                        std::to_string(GetLastError()));
+    }
+    held_.push_back(reinterpret_cast<intptr_t>(h));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return Status::io(displayFileName(name) + " is no longer a folder");
+    }
+  }
+  return Status();
+}
+
+}  // namespace ordil::platform
