@@ -12,8 +12,9 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <utility>
+
+#include "platform/thread.h"
 
 namespace ordil {
 
@@ -22,8 +23,9 @@ class Background {
   // Says which job to wait for.
   using Ticket = uint64_t;
 
-  // Starts the thread. Throws std::system_error when it cannot be started
-  // (the owner then does its jobs itself).
+  // Starts the thread. Throws std::system_error when it cannot be started,
+  // std::bad_alloc when its stack cannot be had (the owner then does its
+  // jobs itself).
   Background() : thread_([this] { run(); }) {}
 
   // Runs the jobs handed over, and stops the thread.
@@ -109,7 +111,7 @@ class Background {
   Ticket done_ = 0;                                 // guarded by mutex_
   std::exception_ptr failure_;                      // guarded by mutex_
   bool stop_ = false;                               // guarded by mutex_
-  std::thread thread_;  // last: starts once the rest is set
+  platform::Thread thread_;  // last: starts once the rest is set
 };
 
 }  // namespace ordil

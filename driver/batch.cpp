@@ -9,12 +9,12 @@
 #include <mutex>
 #include <ostream>
 #include <system_error>
-#include <thread>
 
 #include "driver/conversion.h"
 #include "platform/console.h"
 #include "platform/folder.h"
 #include "platform/interrupt.h"
+#include "platform/thread.h"
 #include "xml/comment_xml_writer.h"
 
 namespace ordil {
@@ -297,9 +297,12 @@ class Reporter {
     shownLength_ = line.size();
   }
 
+  // Needs no memory, as print() does.
   void eraseProgress() {
     if (!shown_) return;
-    *context_.err << '\r' << std::string(shownLength_, ' ') << '\r' << std::flush;
+    *context_.err << '\r';
+    for (size_t i = 0; i < shownLength_; ++i) context_.err->put(' ');
+    *context_.err << '\r' << std::flush;
     shown_ = false;
     shownLength_ = 0;
   }
@@ -343,6 +346,7 @@ Result convertItem(const Item& item, const Places& places, const BatchOptions& o
     try {
       const Status failure = failureOf(std::current_exception());
       result.outcome.outOfMemory = failure.kind() == Status::Kind::kNoMemory;
+      if (result.inputPath.empty()) result.inputPath = display(places.input(item));
       result.outcome.problems.push_back({result.inputPath, failure});
     } catch (...) {
       result.outcome.outOfMemory = true;
@@ -369,24 +373,22 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   Reporter reporter(items.size(), options, context);
   unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
   jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));
-  std::vector<std::thread> threads;
-  // Files that ran out of memory while other jobs ran beside them: each is
-  // converted again once the jobs have ended, alone, so that what converts
-  // does not depend on the number of jobs. Guarded by deferredMutex.
-  std::vector<size_t> deferred;
+  std::vector<platform::Thread> threads;
+  // The files that ran out of memory while other jobs ran beside them: each
+  // is converted again once the jobs have ended, alone, so that what
+  // converts does not depend on the number of jobs. A bit for each file,
+  // taken before the jobs start, so that putting one off takes no memory.
+  // Guarded by deferredMutex.
+  std::vector<bool> deferred(jobs > 1 ? items.size() : 0);
   std::mutex deferredMutex;
   std::atomic<size_t> next{0};
   const auto work = [&](Converter* converter) {
     for (size_t i; (i = next.fetch_add(1)) < items.size();) {
       Result result = convertItem(items[i], lister.places, options, converter);
       if (result.outcome.outOfMemory && jobs > 1) {
-        try {
-          const std::lock_guard<std::mutex> lock(deferredMutex);
-          deferred.push_back(i);
-          continue;
-        } catch (const std::bad_alloc&) {
-          // Not even room to put it off: reported as it is.
-        }
+        const std::lock_guard<std::mutex> lock(deferredMutex);
+        deferred[i] = true;
+        continue;
       }
       reporter.finished(i, std::move(result));
     }
@@ -406,11 +408,11 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
     Converter converter;
     work(&converter);  // this thread is a job too
   }
-  for (std::thread& t : threads) t.join();
+  for (platform::Thread& t : threads) t.join();
   // Every other job's memory is released now; each file put off is
   // converted on one thread, with the least memory a conversion takes.
-  std::sort(deferred.begin(), deferred.end());
-  for (const size_t i : deferred) {
+  for (size_t i = 0; i < deferred.size(); ++i) {
+    if (!deferred[i]) continue;
     Converter alone(Converter::Threads::kOne);
     reporter.finished(i, convertItem(items[i], lister.places, options, &alone));
   }

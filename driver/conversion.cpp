@@ -24,7 +24,7 @@ constexpr uint64_t kBackgroundFrom = 2 * kReadWindowSize;
 
 }  // namespace
 
-Status failureOf(std::exception_ptr thrown) noexcept {
+Status failureOf(std::exception_ptr thrown) {
   try {
     std::rethrow_exception(std::move(thrown));
   } catch (const std::bad_alloc&) {

@@ -56,8 +56,9 @@ struct Outcome {
 
 // The failure an exception stands for: "not enough memory" for
 // std::bad_alloc, the system's reason for std::system_error, what() for
-// other exceptions.
-Status failureOf(std::exception_ptr thrown) noexcept;
+// other exceptions. Throws std::bad_alloc when not even the message can
+// be had.
+Status failureOf(std::exception_ptr thrown);
 
 // How much of each window of records the converting thread keeps when a
 // second thread formats the rest (convertInParts), in 64ths of the

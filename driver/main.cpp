@@ -5,11 +5,9 @@
 #include "driver/run_driver.h"
 #include "platform/failure_message.h"
 #include "platform/interrupt.h"
-#include "platform/memory.h"
 
 int main(int argc, char** argv) {
   ordil::platform::installInterruptHandling();
-  ordil::platform::useThreadStackSize(ordil::platform::kThreadStackSize);
   const ordil::RunContext context{&std::cout, &std::cerr,
                                   &ordil::platform::presentFailureMessage};
   return ordil::runDriver(argc, argv, context);

@@ -1,5 +1,5 @@
-// Memory the product takes: large blocks for the read windows and the
-// document buffers, and the stacks of the threads it starts.
+// Memory the product takes in large blocks: the read windows and the
+// document buffers.
 #ifndef ORDIL_PLATFORM_MEMORY_H_
 #define ORDIL_PLATFORM_MEMORY_H_
 
@@ -28,17 +28,6 @@ size_t pageSizeFor(size_t n);
 // costs ten times as much. The memory works the same either way, so a
 // false return needs no handling. Touches nothing outside [p, p + n).
 bool prepareWritable(void* p, size_t n);
-
-// The stack each thread the process starts from now on reserves (the
-// batch mode's jobs, the second thread of a large file). Their work keeps
-// little on the stack, and a stack of the system's default (8 MiB on
-// Linux) counts against a limit on the address space while the thread
-// runs and, on Linux, after it ends, when the C library keeps it for the
-// next thread: what converts would then depend on how many jobs ran. Call
-// it once, before the first thread starts; a system with no such setting
-// keeps its own.
-inline constexpr size_t kThreadStackSize = size_t{256} << 10;
-void useThreadStackSize(size_t bytes);
 
 }  // namespace ordil::platform
 

@@ -1,6 +1,5 @@
 #include "platform/memory.h"
 
-#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -90,20 +89,6 @@ bool prepareWritable(void* p, size_t n) {
   static_cast<void>(p);
   static_cast<void>(n);
   return false;
-#endif
-}
-
-void useThreadStackSize(size_t bytes) {
-#if defined(__GLIBC__)
-  // std::thread takes the default attributes, so this reaches its threads.
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return;
-  if (pthread_attr_setstacksize(&attributes, bytes) == 0) {
-    pthread_setattr_default_np(&attributes);
-  }
-  pthread_attr_destroy(&attributes);
-#else
-  static_cast<void>(bytes);
 #endif
 }
 

@@ -20,8 +20,4 @@ bool prepareWritable(void* p, size_t n) {
   return false;
 }
 
-// A thread's stack on Windows is reserved address space that nothing
-// limits short of the whole: the default of 1 MiB stays.
-void useThreadStackSize(size_t bytes) { static_cast<void>(bytes); }
-
 }  // namespace ordil::platform

@@ -806,33 +806,34 @@ TEST_F(Batch, WhatConvertsUnderAMemoryLimitDoesNotDependOnJobs) {
   if (platform::kWideFileNames) GTEST_SKIP() << "no address-space limit here";
   if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than any limit here";
   // Large enough for each to take a second thread and its buffers.
+  constexpr unsigned kFiles = 8;
   fs::create_directory(dir_.file("big"));
-  for (unsigned i = 0; i < 4; ++i) {
-    write("big/" + std::to_string(i) + ".ashx",
-          tools::buildCacheFile(tools::randomRecords(20 + i, 40000, tools::RandomMix::kRealistic)));
-  }
+  const std::string cache = tools::buildCacheFile(tools::randomRecords(20, 40000, tools::RandomMix::kRealistic));
+  for (unsigned i = 0; i < kFiles; ++i) write("big/" + std::to_string(i) + ".ashx", cache);
   struct Run {
     testing::ProcessResult result;
     std::vector<std::string> documents;
   };
   const auto run = [&](uint64_t mib, const char* jobs) {
-    for (int i = 0; i < 4; ++i) fs::remove(dir_.file("big/" + std::to_string(i) + ".xml"));
+    for (unsigned i = 0; i < kFiles; ++i) fs::remove(dir_.file("big/" + std::to_string(i) + ".xml"));
     testing::ProcessOptions limited;
     limited.addressSpaceLimit = mib << 20;
     Run r{testing::runProcess({ordilExe(), "--batch", "-v", "-j", jobs, dir_.file("big")}, limited),
           {}};
-    for (int i = 0; i < 4; ++i) r.documents.push_back(read("big/" + std::to_string(i) + ".xml"));
+    for (unsigned i = 0; i < kFiles; ++i) r.documents.push_back(read("big/" + std::to_string(i) + ".xml"));
     return r;
   };
   for (const uint64_t mib : {8u, 12u, 16u, 20u, 24u, 32u, 48u}) {
-    SCOPED_TRACE(std::to_string(mib) + " MiB");
     const Run one = run(mib, "1");
-    const Run two = run(mib, "2");
-    EXPECT_EQ(two.result.signal, 0);
-    EXPECT_EQ(two.result.status, one.result.status);
-    EXPECT_EQ(two.result.out, one.result.out);
-    EXPECT_EQ(two.result.err, one.result.err);
-    EXPECT_TRUE(two.documents == one.documents);
+    for (const char* jobs : {"2", "8"}) {
+      SCOPED_TRACE(std::to_string(mib) + " MiB, -j " + jobs);
+      const Run more = run(mib, jobs);
+      EXPECT_EQ(more.result.signal, 0);
+      EXPECT_EQ(more.result.status, one.result.status);
+      EXPECT_EQ(more.result.out, one.result.out);
+      EXPECT_EQ(more.result.err, one.result.err);
+      EXPECT_TRUE(more.documents == one.documents);
+    }
   }
 }
 
