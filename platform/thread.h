@@ -3,17 +3,13 @@
 #ifndef ORDIL_PLATFORM_THREAD_H_
 #define ORDIL_PLATFORM_THREAD_H_
 
-#include <cstddef>
 #include <functional>
 #include <memory>
 
 namespace ordil::platform {
 
-// The stack of each thread. Their work keeps little on the stack.
-inline constexpr size_t kThreadStackSize = size_t{256} << 10;
-
-// A thread whose stack is taken when it starts and given back when it is
-// joined. A thread of the system's default stack (8 MiB on Linux) counts
+// A thread whose stack (256 KiB: the work keeps little on it) is taken
+// when it starts and given back when it is joined. A thread of the system's default stack (8 MiB on Linux) counts
 // against a limit on the address space while it runs and, on Linux, after
 // it is joined too, when the C library keeps its stack for the next
 // thread: what converts under such a limit would then depend on how many

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -11,6 +12,25 @@
 #include "platform/thread.h"
 
 namespace ordil::platform {
+
+namespace {
+
+// The sanitizers keep state of their own on a thread's stack (ThreadSanitizer
+// about 900 KiB of it) and widen its frames.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORDIL_SANITIZED_STACKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORDIL_SANITIZED_STACKS 1
+#endif
+#endif
+#ifdef ORDIL_SANITIZED_STACKS
+constexpr size_t kThreadStackSize = size_t{4} << 20;
+#else
+constexpr size_t kThreadStackSize = size_t{256} << 10;
+#endif
+
+}  // namespace
 
 struct Thread::State {
   std::function<void()> job;
