@@ -343,14 +343,14 @@ Result convertItem(const Item& item, const Places& places, const BatchOptions& o
       result.outcome = converter->convert(conversion);
     }
   } catch (...) {
-    try {
-      const Status failure = failureOf(std::current_exception());
-      result.outcome.outOfMemory = failure.kind() == Status::Kind::kNoMemory;
-      if (result.inputPath.empty()) result.inputPath = display(places.input(item));
-      result.outcome.problems.push_back({result.inputPath, failure});
-    } catch (...) {
-      result.outcome.outOfMemory = true;
+    const std::exception_ptr thrown = std::current_exception();
+    if (result.inputPath.empty()) {
+      try {
+        result.inputPath = display(places.input(item));  // its name failed to be made
+      } catch (...) {
+      }
     }
+    addFailure(thrown, result.inputPath, &result.outcome);
   }
   return result;
 }

@@ -24,6 +24,10 @@ constexpr uint64_t kBackgroundFrom = 2 * kReadWindowSize;
 
 }  // namespace
 
+namespace {
+
+// What addFailure adds; throws std::bad_alloc when the message cannot be
+// had.
 Status failureOf(std::exception_ptr thrown) {
   try {
     std::rethrow_exception(std::move(thrown));
@@ -35,6 +39,18 @@ Status failureOf(std::exception_ptr thrown) {
     return Status::io(e.what());
   } catch (...) {
     return Status::io("unexpected failure");
+  }
+}
+
+}  // namespace
+
+void addFailure(std::exception_ptr thrown, const std::string& path, Outcome* outcome) noexcept {
+  try {
+    Status failure = failureOf(std::move(thrown));
+    outcome->outOfMemory = failure.kind() == Status::Kind::kNoMemory;
+    outcome->problems.push_back({path, std::move(failure)});
+  } catch (...) {
+    outcome->outOfMemory = true;
   }
 }
 
@@ -89,13 +105,7 @@ Outcome Converter::convert(const Conversion& c) {
     }
   } catch (...) {
     // The writer is gone without finishing: the old document stays.
-    try {
-      const Status failure = failureOf(std::current_exception());
-      outcome.outOfMemory = failure.kind() == Status::Kind::kNoMemory;
-      problem(c.inputPath, failure);
-    } catch (...) {
-      outcome.outOfMemory = true;  // not even the problem could be kept
-    }
+    addFailure(std::current_exception(), c.inputPath, &outcome);
   }
   return outcome;
 }

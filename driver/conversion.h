@@ -54,11 +54,11 @@ struct Outcome {
   bool complete() const { return problems.empty() && !outOfMemory; }
 };
 
-// The failure an exception stands for: "not enough memory" for
-// std::bad_alloc, the system's reason for std::system_error, what() for
-// other exceptions. Throws std::bad_alloc when not even the message can
-// be had.
-Status failureOf(std::exception_ptr thrown);
+// Adds to *outcome, as a problem of path, the failure an exception stands
+// for: "not enough memory" for std::bad_alloc (setting outOfMemory), the
+// system's reason for std::system_error, what() for other exceptions.
+// Where not even that can be kept, sets outOfMemory alone.
+void addFailure(std::exception_ptr thrown, const std::string& path, Outcome* outcome) noexcept;
 
 // How much of each window of records the converting thread keeps when a
 // second thread formats the rest (convertInParts), in 64ths of the

