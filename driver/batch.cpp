@@ -185,13 +185,13 @@ class Lister {
 };
 
 // Whether the document is there and not older than its cache file, as
-// make decides.
+// make decides. Only a regular file in the document's own place counts,
+// looked at in the folder the conversion would write it in: a link or a
+// FIFO planted there, whatever its time, is converted (and refused there).
 bool upToDate(const Conversion& c) {
-  std::error_code error;
-  const auto document = fs::last_write_time(pathOf(c.output.name), error);
-  if (error) return false;
-  const auto cache = fs::last_write_time(pathOf(*c.inputName), error);
-  return !error && document >= cache;
+  const auto document = platform::modifiedTime(c.output.name, false, c.output.folder);
+  const auto cache = platform::modifiedTime(*c.inputName, true, c.folder);
+  return document && cache && *document >= *cache;
 }
 
 // What became of one file.

@@ -5,6 +5,7 @@
 #define ORDIL_PLATFORM_FOLDER_H_
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/status.h"
@@ -44,6 +45,14 @@ class Folder {
   intptr_t descriptor_ = -1;
   std::vector<intptr_t> held_;  // Windows: the folders below base, held open
 };
+
+// When the file was last modified, in units of the platform's own (to be
+// compared with each other only), or none when nothing is there, or when
+// it is not a regular file: a link, when followLink is false, is not one.
+// name is the whole name; when folder is given and open, the file is looked
+// at in it (platform/folder.h), like InputFile::openNative.
+std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
+                                    const Folder* folder = nullptr);
 
 }  // namespace ordil::platform
 

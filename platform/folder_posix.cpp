@@ -1,6 +1,7 @@
 // POSIX folders: a descriptor, reached with O_NOFOLLOW below the named one.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -45,6 +46,19 @@ Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName
   }
   descriptor_ = fd;
   return Status();
+}
+
+std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
+                                    const Folder* folder) {
+  const bool inFolder = folder != nullptr && folder->descriptor() >= 0;
+  const int at = inFolder ? static_cast<int>(folder->descriptor()) : AT_FDCWD;
+  const NativeFileName own = inFolder ? name.substr(name.rfind('/') + 1) : name;
+  struct stat st;
+  if (::fstatat(at, own.c_str(), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return std::nullopt;
+  }
+  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 }  // namespace ordil::platform

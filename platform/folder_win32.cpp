@@ -43,4 +43,28 @@ Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName
   return Status();
 }
 
+// The folders of the name are held open by the Folder, if any: the whole
+// name leads into them.
+std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink, const Folder*) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(reinterpret_cast<const wchar_t*>(name.c_str()), GetFileExInfoStandard,
+                            &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (!followLink) return std::nullopt;
+    // What the link leads to: its own time is the link's.
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    const bool got = GetFileTime(h, nullptr, nullptr, &data.ftLastWriteTime) != 0;
+    CloseHandle(h);
+    if (!got) return std::nullopt;
+  }
+  return static_cast<int64_t>((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                              data.ftLastWriteTime.dwLowDateTime);
+}
+
 }  // namespace ordil::platform

@@ -584,6 +584,26 @@ TEST_F(Planted, HardLinkInTheDocumentsPlaceKeepsItsOtherName) {
   EXPECT_EQ(read("hard/x.xml"), document_);
 }
 
+TEST_F(Planted, UpdateTakesNothingPlantedForAnUpToDateDocument) {
+  // Newer than their caches, a link of another user and a FIFO must not
+  // pass for documents that are up to date.
+  const std::string folder = share("update");
+  const std::string planted = testing::plantForeignLink("victim", folder + "/x.xml");
+  if (!planted.empty()) GTEST_SKIP() << planted;
+  ASSERT_EQ(testing::makeFifo(folder + "/ok.xml"), "");
+  const auto later = fs::last_write_time(folder + "/x.ashx") + std::chrono::hours(1);
+  fs::last_write_time(folder + "/victim", later);
+  fs::last_write_time(folder + "/ok.xml", later);
+  testing::ProcessOptions limited;
+  limited.timeLimitSeconds = 30;
+  const testing::ProcessResult r =
+      testing::runProcess({ordilExe(), "--batch", "--update", folder}, limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + folder + "/ok.xml: not written: ok.xml is not a regular file\n" +
+                       "ordil: " + folder + "/x.xml: not written: x.xml is a link owned by another user\n");
+  EXPECT_EQ(read("update/victim"), "victim");
+}
+
 TEST_F(Planted, BatchRefusesWhatIsNoRegularFileWithoutWaiting) {
   const struct {
     const char* name;
