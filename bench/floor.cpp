@@ -8,7 +8,7 @@
 // bench/run times the whole process, as it times ordil, so that both pay
 // for starting; the floor's own preparation is kept to a stat of each
 // document and one read of at most 1 MiB. Its two buffers are taken as
-// ordil takes its own (base/buffer.h), resident in one call rather than
+// ordil takes its own (platform/memory.h), resident in one call rather than
 // a fault per page. Every input is then read in
 // blocks of 1 MiB into one buffer, and every output written in blocks of
 // 1 MiB from one buffer holding the first bytes of the largest document,
@@ -22,7 +22,7 @@
 #include <system_error>
 #include <vector>
 
-#include "base/buffer.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   for (const File& f : files) {
     if (largest == nullptr || f.size > largest->size) largest = &f;
   }
-  ordil::Buffer block;
+  ordil::platform::Buffer block;
   block.reserve(kBlock);
   block.prepare(kBlock);
   size_t blockSize = 0;
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     std::fclose(document);
     if (blockSize == 0 && largest->size > 0) return 1;  // it shrank meanwhile
   }
-  ordil::Buffer buffer;
+  ordil::platform::Buffer buffer;
   buffer.reserve(kBlock);
   buffer.prepare(kBlock);
   for (const File& f : files) {

@@ -7,7 +7,7 @@
 
 namespace ordil {
 
-RecordReader::RecordReader(ByteSource* source, uint64_t size, Buffer* window,
+RecordReader::RecordReader(ByteSource* source, uint64_t size, platform::Buffer* window,
                            size_t windowSize)
     : source_(source), size_(size), left_(size), window_(window), windowSize_(windowSize) {
   // Made resident where it is first filled, after readAhead() has had
@@ -19,7 +19,7 @@ RecordReader::~RecordReader() {
   if (reading_ != 0) background_->waitQuietly(reading_);
 }
 
-void RecordReader::readAhead(Background* background, Buffer* spare, size_t carried) {
+void RecordReader::readAhead(Background* background, platform::Buffer* spare, size_t carried) {
   if (ended_ || left_ <= windowSize_) return;  // one window holds it all
   window_->reserve(windowSize_ + carried);
   spare->reserve(windowSize_ + carried);  // made resident by the thread that fills it

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "base/background.h"
-#include "base/buffer.h"
+#include "platform/memory.h"
 #include "base/byte_source.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
@@ -31,7 +31,7 @@ class RecordReader {
  public:
   // window is the memory to read into, which may be kept for the next file;
   // it must outlive the reader. windowSize is for tests.
-  RecordReader(ByteSource* source, uint64_t size, Buffer* window,
+  RecordReader(ByteSource* source, uint64_t size, platform::Buffer* window,
                size_t windowSize = kReadWindowSize);
 
   // Waits for a read the background thread is doing.
@@ -47,7 +47,7 @@ class RecordReader {
   // that runs from one window into the next keeps its bytes before the
   // read ones (up to carried of them; a longer one is moved; carried is
   // for tests). Throws std::bad_alloc when spare cannot be had.
-  void readAhead(Background* background, Buffer* spare, size_t carried = kCarriedSize);
+  void readAhead(Background* background, platform::Buffer* spare, size_t carried = kCarriedSize);
 
   // The bytes of an unfinished record room is kept for before a window
   // read ahead.
@@ -97,13 +97,13 @@ class RecordReader {
   ByteSource* source_;
   uint64_t size_;
   uint64_t left_;  // bytes of the file not read yet
-  Buffer* window_;
+  platform::Buffer* window_;
   size_t windowSize_;
   bool ended_ = false;  // the last window has been fed
   RecordWalker walker_;
   Status readStatus_;
   Background* background_ = nullptr;  // reading ahead, when set
-  Buffer* spare_ = nullptr;           // the window being read ahead
+  platform::Buffer* spare_ = nullptr;           // the window being read ahead
   size_t carried_ = 0;                // room before the bytes read ahead
   Background::Ticket reading_ = 0;    // the read ahead, 0 when none runs
   size_t aheadWanted_ = 0;

@@ -116,7 +116,7 @@ void WindowShare::update(bool helperFinishedFirst) {
 }
 
 void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
-                    Buffer* helperBuffer, WindowShare* share) {
+                    platform::Buffer* helperBuffer, WindowShare* share) {
   std::optional<CommentXmlWriter::Helper> helper;
   try {
     helper.emplace(writer, helperBuffer);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/background.h"
-#include "base/buffer.h"
+#include "platform/memory.h"
 #include "base/status.h"
 #include "cache/record_reader.h"
 #include "platform/file_name.h"
@@ -93,7 +93,7 @@ class WindowShare {
 // next(). Throws std::bad_alloc, from either thread, after which the
 // writer may only be destroyed.
 void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
-                    Buffer* helperBuffer, WindowShare* share);
+                    platform::Buffer* helperBuffer, WindowShare* share);
 
 // Converts files one after another, keeping its memory (the read windows
 // and the output buffers) from one to the next; one per job. A large input
@@ -115,10 +115,10 @@ class Converter {
   Outcome convert(const Conversion& conversion);
 
  private:
-  Buffer window_;
-  Buffer spare_;  // the window read ahead
-  Buffer output_;
-  Buffer helperOutput_;  // what the second thread formats
+  platform::Buffer window_;
+  platform::Buffer spare_;  // the window read ahead
+  platform::Buffer output_;
+  platform::Buffer helperOutput_;  // what the second thread formats
   WindowShare share_;
   Threads threads_;
 };

@@ -1,6 +1,6 @@
 #include "driver/path_argument.h"
 
-#include "text/encoding.h"
+#include "platform/code_page.h"
 
 namespace ordil {
 
@@ -37,10 +37,13 @@ std::string decodePathArgument(std::string_view argument) {
   if (argument.find('%') == std::string_view::npos) {
     return std::string(argument);
   }
+  // A name too long for the converter is taken as it was typed.
   std::u16string wide;
-  utf8ToWide(percentDecode(argument), &wide);
   std::string narrow;
-  wideToNarrow(wide, &narrow);
+  if (!platform::utf8ToWide(percentDecode(argument), &wide) ||
+      !platform::wideToNarrow(wide, &narrow)) {
+    return std::string(argument);
+  }
   return narrow;
 }
 

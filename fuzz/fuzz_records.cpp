@@ -41,8 +41,8 @@ Walk readInWindows(std::string_view bytes, size_t step, ordil::Background* backg
                    size_t carried = 0) {
   Walk walk;
   ordil::testing::MemorySource source(bytes);
-  ordil::Buffer window;
-  ordil::Buffer spare;
+  ordil::platform::Buffer window;
+  ordil::platform::Buffer spare;
   ordil::RecordReader reader(&source, bytes.size(), &window, step);
   if (background != nullptr) reader.readAhead(background, &spare, carried);
   ordil::CacheRecord record;

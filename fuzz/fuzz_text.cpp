@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_checks.h"
-#include "text/encoding.h"
+#include "platform/code_page.h"
 #include "text/utf8.h"
 #include "xml/xml_escape.h"
 
@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view in(reinterpret_cast<const char*>(data), size);
 
   std::u16string wide;
-  ordil::utf8ToWide(in, &wide);
+  check(ordil::platform::utf8ToWide(in, &wide));
   std::string back;
-  ordil::wideToUtf8(wide, &back);
+  check(ordil::platform::wideToUtf8(wide, &back));
   check(isWellFormedUtf8(back));
   const std::string_view beforeNul = in.substr(0, in.find('\0'));
   if (isWellFormedUtf8(beforeNul)) check(back == beforeNul);
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Arbitrary UTF-16, lone surrogates included, always gives well-formed UTF-8.
   const std::u16string units(reinterpret_cast<const char16_t*>(data), size / 2);
   std::string fromUnits;
-  ordil::wideToUtf8(units, &fromUnits);
+  check(ordil::platform::wideToUtf8(units, &fromUnits));
   check(isWellFormedUtf8(fromUnits));
 
   const std::string expected = expectedReading(in);

@@ -1,27 +1,26 @@
-// Code-page conversion between the platform's narrow encodings and UTF-16.
+// The text conversions between narrow strings (bytes in the system's narrow
+// code page, or UTF-8) and wide strings (UTF-16), and the narrow code page
+// itself.
 //
-// Both calls follow the same protocol: the source is NUL-terminated and is
-// converted up to and including its first NUL. With dst == nullptr the call
-// returns the number of units the result needs, the NUL included; otherwise
-// it writes at most dstSize units to dst and returns how many it wrote, NUL
-// included. A result of 0 means the conversion failed. Nothing is reported
-// for ill-formed input or characters the code page lacks: they become
-// U+FFFD or the converter's substitute character.
+// Each conversion converts its input up to its first NUL (an input holding
+// a NUL is cut there) and assigns the result, which never holds the NUL, to
+// *target. It returns false, leaving *target as it was, only when the
+// platform cannot convert at all (an input too long for its converter).
+// Ill-formed input is no failure: ill-formed UTF-8 becomes U+FFFD, one per
+// maximal subpart; a lone surrogate becomes U+FFFD in UTF-8; a character
+// the narrow code page lacks becomes the platform converter's substitute.
 #ifndef ORDIL_PLATFORM_CODE_PAGE_H_
 #define ORDIL_PLATFORM_CODE_PAGE_H_
 
+#include <string>
+#include <string_view>
+
 namespace ordil::platform {
 
-enum class CodePage {
-  kAnsi,  // the system's narrow code page (UTF-8 where there is none)
-  kUtf8,
-};
-
-int multiByteToWide(CodePage codePage, const char* src, char16_t* dst,
-                    int dstSize);
-
-int wideToMultiByte(CodePage codePage, const char16_t* src, char* dst,
-                    int dstSize);
+[[nodiscard]] bool narrowToWide(std::string_view narrow, std::u16string* target);
+[[nodiscard]] bool utf8ToWide(std::string_view utf8, std::u16string* target);
+[[nodiscard]] bool wideToNarrow(std::u16string_view wide, std::string* target);
+[[nodiscard]] bool wideToUtf8(std::u16string_view wide, std::string* target);
 
 // The number of the narrow code page: the system's ANSI code page (932 for
 // Japanese, 1252 for Western European) on Windows, 65001 (UTF-8) on POSIX.

@@ -1,7 +1,5 @@
 // POSIX has no code pages: the narrow encoding is UTF-8, converted by our own
-// codec, so both code pages behave the same.
-#include <cstring>
-#include <limits>
+// codec, so the narrow and the UTF-8 conversions are the same.
 #include <string>
 
 #include "platform/code_page.h"
@@ -11,28 +9,29 @@ namespace ordil::platform {
 
 namespace {
 
-template <typename Unit, typename Result>
-int deliver(const Result& result, Unit* dst, int dstSize) {
-  // The converted text plus its terminating NUL.
-  if (result.size() >= static_cast<size_t>(std::numeric_limits<int>::max())) {
-    return 0;
-  }
-  const int needed = static_cast<int>(result.size()) + 1;
-  if (dst == nullptr) return needed;
-  if (dstSize < needed) return 0;
-  std::memcpy(dst, result.data(), result.size() * sizeof(Unit));
-  dst[result.size()] = 0;
-  return needed;
+template <typename Char>
+std::basic_string_view<Char> toFirstNul(std::basic_string_view<Char> s) {
+  return s.substr(0, s.find(Char{0}));
 }
 
 }  // namespace
 
-int multiByteToWide(CodePage, const char* src, char16_t* dst, int dstSize) {
-  return deliver(utf8ToUtf16(std::string_view(src)), dst, dstSize);
+bool narrowToWide(std::string_view narrow, std::u16string* target) {
+  *target = utf8ToUtf16(toFirstNul(narrow));
+  return true;
 }
 
-int wideToMultiByte(CodePage, const char16_t* src, char* dst, int dstSize) {
-  return deliver(utf16ToUtf8(std::u16string_view(src)), dst, dstSize);
+bool utf8ToWide(std::string_view utf8, std::u16string* target) {
+  return narrowToWide(utf8, target);
+}
+
+bool wideToNarrow(std::u16string_view wide, std::string* target) {
+  *target = utf16ToUtf8(toFirstNul(wide));
+  return true;
+}
+
+bool wideToUtf8(std::u16string_view wide, std::string* target) {
+  return wideToNarrow(wide, target);
 }
 
 unsigned narrowCodePage() { return kUtf8CodePage; }

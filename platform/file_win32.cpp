@@ -16,7 +16,6 @@
 #include "platform/interrupt.h"
 #include "platform/output_file.h"
 #include "platform/temporary_name.h"
-#include "text/encoding.h"
 #include "text/utf8.h"
 
 namespace ordil::platform {
@@ -67,14 +66,16 @@ Status writeFailed(DWORD error) { return Status::io("write failed: " + systemRea
 }  // namespace
 
 NativeFileName nativeFileName(const std::string& narrowPath) {
+  // Only a name too long for the converter fails: it is then the empty
+  // name, which no file has.
   NativeFileName wide;
-  narrowToWide(narrowPath, &wide);
+  if (!narrowToWide(narrowPath, &wide)) wide.clear();
   return wide;
 }
 
 std::string displayFileName(const NativeFileName& name) {
   std::string narrow;
-  wideToNarrow(name, &narrow);
+  if (!wideToNarrow(name, &narrow)) narrow = "(a name too long to show)";
   return narrow;
 }
 
@@ -100,7 +101,7 @@ std::string openFailure(DWORD error, DWORD attributes) {
 Status InputFile::open(const std::string& narrowPath) {
   // The size through the narrow path itself, as the program has always
   // taken it; the stream then opens the wide form of the same path.
-  narrowToWide(narrowPath, &name_);
+  name_ = nativeFileName(narrowPath);
   const HANDLE h = CreateFileA(narrowPath.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

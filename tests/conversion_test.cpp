@@ -54,7 +54,7 @@ struct Input {
 Converted convert(const Input& input, size_t windowSize, WindowShare* share) {
   TempDir dir;
   MemorySource source(input.data, input.end, input.failure);
-  Buffer window, spare, helperOutput;
+  platform::Buffer window, spare, helperOutput;
   Converted c;
   Background background;  // outlives the reader, which waits for its reads
   CommentXmlWriter writer(targetFor(dir), 1);
@@ -142,7 +142,7 @@ TEST(ConvertInParts, AbandonedWriterReleasesAHelperWaitingForItsTurn) {
   TempDir dir;
   writeFile(dir.file("1.xml"), "old");
   {
-    Buffer helperOutput;
+    platform::Buffer helperOutput;
     CommentXmlWriter writer(targetFor(dir), 1);
     CommentXmlWriter::Helper helper(&writer, &helperOutput);
     const std::string markup(100000, '<');  // 500 kB escaped

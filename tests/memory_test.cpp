@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "base/buffer.h"
+#include "platform/memory.h"
 
 namespace ordil {
 namespace {
@@ -59,7 +59,7 @@ TEST(Memory, PreparingStaysWithinTheBuffer) {
     for (const size_t upTo : {size_t{1}, size_t{4095}, size_t{4097}, capacity - 1, capacity,
                               capacity + 1, SIZE_MAX}) {
       SCOPED_TRACE(::testing::Message() << capacity << " bytes, prepared to " << upTo);
-      Buffer buffer;
+      platform::Buffer buffer;
       buffer.reserve(capacity);
       for (size_t i = 0; i < capacity; ++i) buffer.data()[i] = static_cast<char>(i % 251);
       buffer.prepare(upTo);
@@ -75,7 +75,7 @@ TEST(Memory, PreparedBufferKeepsWhatItHeld) {
   // Preparing after writing, again over what is prepared, past the
   // capacity, and after widening: the bytes stay and the whole block stays
   // writable.
-  Buffer buffer;
+  platform::Buffer buffer;
   buffer.reserve(10);
   for (size_t i = 0; i < 10; ++i) buffer.data()[i] = static_cast<char>('a' + i);
   buffer.prepare(10);

@@ -6,7 +6,7 @@
 
 #include "tests/capture_files.h"
 #include "tests/process.h"
-#include "text/encoding.h"
+#include "platform/code_page.h"
 
 namespace ordil::testing {
 
@@ -37,7 +37,7 @@ std::u16string quoteArgument(const std::u16string& arg) {
 HANDLE openForChild(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   std::u16string wide;
-  narrowToWide(path, &wide);
+  if (!platform::narrowToWide(path, &wide)) return INVALID_HANDLE_VALUE;
   return CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
                      write ? GENERIC_WRITE : GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
@@ -59,7 +59,7 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
   std::u16string commandLine;
   for (const std::string& arg : args) {
     std::u16string wide;
-    narrowToWide(arg, &wide);
+    if (!platform::narrowToWide(arg, &wide)) wide = u"(argument too long)";
     if (!commandLine.empty()) commandLine.push_back(u' ');
     commandLine += quoteArgument(wide);
   }

@@ -47,10 +47,10 @@ Walk walkWhole(const std::string& data) {
 struct Ahead {
   Background* background;
   size_t carried;
-  Buffer spare;
+  platform::Buffer spare;
 };
 
-Walk readAll(ByteSource* source, uint64_t size, size_t windowSize, Buffer* window,
+Walk readAll(ByteSource* source, uint64_t size, size_t windowSize, platform::Buffer* window,
              Ahead* ahead = nullptr) {
   Walk walk;
   RecordReader reader(source, size, window, windowSize);
@@ -86,7 +86,7 @@ TEST(RecordReader, WindowsOfEverySizeReadLikeTheWholeFile) {
     for (size_t step = 1; step <= file.data.size() + 1; ++step) {
       SCOPED_TRACE("windows of " + std::to_string(step));
       MemorySource source(file.data);
-      Buffer window;
+      platform::Buffer window;
       ASSERT_TRUE(readAll(&source, file.data.size(), step, &window) == whole);
       // Read ahead, with records carried over whole and records moved.
       for (const size_t carried : {size_t{0}, size_t{5}, size_t{1000}}) {
@@ -118,7 +118,7 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
         SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window) +
                      (readAhead ? ", read ahead" : ""));
         MemorySource source(data, cut, c.failure);
-        Buffer buffer;
+        platform::Buffer buffer;
         Ahead ahead{&background, 16, {}};
         const Walk walk =
             readAll(&source, data.size(), window, &buffer, readAhead ? &ahead : nullptr);
@@ -150,7 +150,7 @@ TEST(RecordReader, ReadThatThrowsOnTheSecondThreadReachesTheReader) {
     int reads_ = 0;
   } source(data);
   Background background;
-  Buffer window, spare;
+  platform::Buffer window, spare;
   RecordReader reader(&source, data.size(), &window, 16);
   reader.readAhead(&background, &spare, 16);
   CacheRecord record;
@@ -168,7 +168,7 @@ TEST(RecordReader, RecordsLongerThanTheWindowWidenIt) {
       {"", "short", 1, "a"}, {"big", std::string(5000, 'x'), 2, "b"}, {"", "after", 3, "c"}};
   const std::string data = tools::buildCacheFile(comments);
   MemorySource source(data);
-  Buffer window;
+  platform::Buffer window;
   const Walk walk = readAll(&source, data.size(), 64, &window);
   ASSERT_EQ(walk.fields.size(), 3u);
   EXPECT_EQ(walk.fields[1], "big|" + std::string(5000, 'x') + "|2|b");
@@ -184,7 +184,7 @@ TEST(RecordReader, RecordsLongerThanTheWindowWidenIt) {
   // Read ahead, the long record is moved in front of the bytes read.
   Background background;
   Ahead ahead{&background, 16, {}};
-  Buffer other;
+  platform::Buffer other;
   MemorySource aheadSource(data);
   EXPECT_TRUE(readAll(&aheadSource, data.size(), 64, &other, &ahead) == walk);
 }
@@ -198,7 +198,7 @@ TEST(RecordReader, ReadsNoMoreThanTheSize) {
     for (const bool readAhead : {false, true}) {
       SCOPED_TRACE("window " + std::to_string(windowSize) + (readAhead ? ", read ahead" : ""));
       MemorySource source(data);
-      Buffer window;
+      platform::Buffer window;
       Ahead ahead{&background, 16, {}};
       const Walk walk = readAll(&source, 8 + one.size(), windowSize, &window,
                                 readAhead ? &ahead : nullptr);

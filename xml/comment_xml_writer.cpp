@@ -256,7 +256,7 @@ constexpr size_t kBufferSize = kFlushThreshold + kMaxChatRequest;
 constexpr size_t kHelperWriteAt = 2 * kFlushThreshold;
 constexpr size_t kHelperBufferSize = kHelperWriteAt + kMaxChatRequest;
 
-CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer)
+CommentXmlWriter::CommentXmlWriter(const OutputTarget& target, int32_t id, platform::Buffer* buffer)
     : own_(buffer != nullptr ? buffer : &ownBuffer_, kFlushThreshold, Turn::kWriter) {
   if (target.standardOutput) {
     file_.useStandardOutput();
@@ -369,7 +369,7 @@ void CommentXmlWriter::join(const Helper& helper) {
   own_.number = DecimalCounter(own_.chats + 1);
 }
 
-CommentXmlWriter::Helper::Helper(CommentXmlWriter* writer, Buffer* buffer)
+CommentXmlWriter::Helper::Helper(CommentXmlWriter* writer, platform::Buffer* buffer)
     : writer_(writer), lane_(buffer, kHelperWriteAt, Turn::kHelper) {
   lane_.buffer->reserve(kHelperBufferSize);
 }

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/buffer.h"
+#include "platform/memory.h"
 #include "base/cache_line.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
@@ -116,9 +116,9 @@ class CommentXmlWriter {
   // Written at every chat, so the writer's lane and a helper's never share
   // a cache line.
   struct alignas(kCacheLine) Lane {
-    Lane(Buffer* into, size_t writtenAt, Turn writtenIn)
+    Lane(platform::Buffer* into, size_t writtenAt, Turn writtenIn)
         : buffer(into), writeAt(writtenAt), turn(writtenIn) {}
-    Buffer* const buffer;
+    platform::Buffer* const buffer;
     const size_t writeAt;
     const Turn turn;  // in which its bytes are written
     size_t used = 0;
@@ -130,7 +130,7 @@ class CommentXmlWriter {
  public:
   // buffer, when given, is the memory output is collected in, kept by the
   // caller for the next document; it must outlive the writer.
-  CommentXmlWriter(const OutputTarget& target, int32_t id, Buffer* buffer = nullptr);
+  CommentXmlWriter(const OutputTarget& target, int32_t id, platform::Buffer* buffer = nullptr);
   ~CommentXmlWriter();
 
   CommentXmlWriter(const CommentXmlWriter&) = delete;
@@ -178,7 +178,7 @@ class CommentXmlWriter {
    public:
     // buffer as for the writer; the helper takes it on construction.
     // Throws std::bad_alloc when it cannot be had.
-    Helper(CommentXmlWriter* writer, Buffer* buffer);
+    Helper(CommentXmlWriter* writer, platform::Buffer* buffer);
 
     // Starts a part whose first chat follows `chatsBefore` chats.
     void begin(uint32_t chatsBefore);
@@ -234,7 +234,7 @@ class CommentXmlWriter {
 
   bool finished_ = false;
   Status status_;          // changed only in the turn of whoever changes it
-  Buffer ownBuffer_;       // used when the caller gives none
+  platform::Buffer ownBuffer_;       // used when the caller gives none
   Lane own_;
   platform::OutputFile file_;
   std::mutex turnMutex_;
