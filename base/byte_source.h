@@ -13,11 +13,11 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
 
-  // Reads up to n of the bytes that follow those read before into buffer.
-  // Returns how many were read: fewer than n only at the end of the source,
-  // or when a read failed, which *status then says (it stays ok at the
-  // end).
-  virtual size_t read(char* buffer, size_t n, Status* status) = 0;
+  // Reads up to n of the bytes that follow those read before into buffer,
+  // and sets *got to how many were read: fewer than n only at the end of
+  // the source (the result is then ok) or when a read failed (the result
+  // says why; *got counts the bytes read before the failure).
+  virtual Status read(char* buffer, size_t n, size_t* got) = 0;
 };
 
 }  // namespace ordil

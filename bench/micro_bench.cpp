@@ -10,7 +10,7 @@
 
 #include "cache/cache_record.h"
 #include "tools/cache_builder.h"
-#include "xml/comment_xml_writer.h"
+#include "xml/chat_format.h"
 #include "xml/xml_escape.h"
 
 namespace {

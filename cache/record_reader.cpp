@@ -15,15 +15,16 @@ RecordReader::RecordReader(ByteSource* source, uint64_t size, platform::Buffer* 
   window_->reserve(std::max<size_t>(1, static_cast<size_t>(std::min<uint64_t>(size, windowSize_))));
 }
 
-RecordReader::~RecordReader() {
-  if (reading_ != 0) background_->waitQuietly(reading_);
+void WindowRead::run() {
+  into_->prepare(into_->capacity());
+  failure_ = source_->read(into_->data() + offset_, wanted_, &got_);
+  pending_ = false;
 }
 
-void RecordReader::readAhead(Background* background, platform::Buffer* spare, size_t carried) {
+void RecordReader::readAhead(platform::Buffer* spare, size_t carried) {
   if (ended_ || left_ <= windowSize_) return;  // one window holds it all
   window_->reserve(windowSize_ + carried);
-  spare->reserve(windowSize_ + carried);  // made resident by the thread that fills it
-  background_ = background;
+  spare->reserve(windowSize_ + carried);  // made resident by the read that fills it
   spare_ = spare;
   carried_ = carried;
 }
@@ -37,30 +38,33 @@ bool RecordReader::next(CacheRecord* record) {
 
 bool RecordReader::nextWindow() {
   if (!walker_.hungry() || ended_) return false;
-  if (reading_ != 0) {
+  if (aheadSetUp_) {
     takeReadAhead();
   } else {
     refill();
   }
-  startReadAhead();
+  setUpReadAhead();
   return true;
 }
 
-void RecordReader::startReadAhead() {
-  if (background_ == nullptr || ended_ || reading_ != 0) return;
-  aheadWanted_ = static_cast<size_t>(std::min<uint64_t>(windowSize_, left_));
-  reading_ = background_->start([this] {
-    spare_->prepare(spare_->capacity());
-    aheadGot_ = source_->read(spare_->data() + carried_, aheadWanted_, &aheadFailure_);
-  });
+void RecordReader::setUpReadAhead() {
+  if (spare_ == nullptr || ended_) return;
+  ahead_.source_ = source_;
+  ahead_.into_ = spare_;
+  ahead_.offset_ = carried_;
+  ahead_.wanted_ = static_cast<size_t>(std::min<uint64_t>(windowSize_, left_));
+  ahead_.got_ = 0;
+  ahead_.failure_ = Status();
+  ahead_.pending_ = true;
+  aheadSetUp_ = true;
 }
 
 void RecordReader::takeReadAhead() {
-  const Background::Ticket reading = std::exchange(reading_, 0);
-  background_->wait(reading);  // rethrows what the read threw
+  if (ahead_.pending_) ahead_.run();  // nobody ran it
+  aheadSetUp_ = false;
   const std::string_view rest = walker_.unconsumed();
-  const size_t got = aheadGot_;
-  account(aheadWanted_, got, aheadFailure_);
+  const size_t got = ahead_.got_;
+  account(ahead_.wanted_, got, ahead_.failure_);
   if (rest.size() <= carried_) {
     // The unfinished record goes just before the bytes read, and the
     // buffers change places.
@@ -108,8 +112,8 @@ void RecordReader::refill() {
   }
   const size_t room = window_->capacity() - rest.size();
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(room, left_));
-  Status failure;
-  const size_t got = source_->read(window_->data() + rest.size(), wanted, &failure);
+  size_t got = 0;
+  const Status failure = source_->read(window_->data() + rest.size(), wanted, &got);
   account(wanted, got, failure);
   walker_.feed(std::string_view(window_->data(), rest.size() + got), ended_);
 }

@@ -6,16 +6,36 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/background.h"
-#include "platform/memory.h"
 #include "base/byte_source.h"
 #include "base/status.h"
 #include "cache/cache_record.h"
+#include "platform/memory.h"
 
 namespace ordil {
 
 // How much of a file is read at once.
 inline constexpr size_t kReadWindowSize = size_t{1} << 20;
+
+// The read of the window after the one being walked, which the reader's
+// owner may run on another thread while the walk goes on
+// (RecordReader::pendingRead). It touches only the source, the window it
+// reads into and itself.
+class WindowRead {
+ public:
+  // Makes the window resident and reads into it. Throws what the source
+  // throws.
+  void run();
+
+ private:
+  friend class RecordReader;
+  ByteSource* source_ = nullptr;
+  platform::Buffer* into_ = nullptr;
+  size_t offset_ = 0;  // where in into_ the bytes go
+  size_t wanted_ = 0;
+  size_t got_ = 0;
+  Status failure_;
+  bool pending_ = false;  // set up and not run yet
+};
 
 // Reads the records of a cache file of a known size from a source: a
 // window of the file at a time into *window (a record longer than the
@@ -30,24 +50,28 @@ inline constexpr size_t kReadWindowSize = size_t{1} << 20;
 class RecordReader {
  public:
   // window is the memory to read into, which may be kept for the next file;
-  // it must outlive the reader. windowSize is for tests.
+  // it must outlive the reader. windowSize is how much is read at once.
   RecordReader(ByteSource* source, uint64_t size, platform::Buffer* window,
                size_t windowSize = kReadWindowSize);
-
-  // Waits for a read the background thread is doing.
-  ~RecordReader();
 
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
 
-  // Reads each next window on the background thread into *spare while the
-  // records of the one before are taken; the two buffers then take turns.
-  // Call before the first next(); the thread and spare must outlive the
-  // reader, and the source must allow reads from that thread. A record
-  // that runs from one window into the next keeps its bytes before the
-  // read ones (up to carried of them; a longer one is moved; carried is
-  // for tests). Throws std::bad_alloc when spare cannot be had.
-  void readAhead(Background* background, platform::Buffer* spare, size_t carried = kCarriedSize);
+  // Reads each next window into *spare while the records of the one before
+  // are taken; the two buffers then take turns. From then on each
+  // nextWindow() that does not end the walk sets up the read of the window
+  // after it (pendingRead()). Call before the first next(); spare must
+  // outlive the reader. A record that runs from one window into the next
+  // keeps its bytes before the read ones (up to carried of them; a longer
+  // one is moved). Throws std::bad_alloc when spare cannot be had.
+  void readAhead(platform::Buffer* spare, size_t carried = kCarriedSize);
+
+  // The read of the next window, set up by the last nextWindow(), for the
+  // owner to run (on any thread whose reads the source allows) while the
+  // walker's records are taken, and to have done before the next
+  // nextWindow(), which runs it itself when nobody has; nullptr when none
+  // is due.
+  WindowRead* pendingRead() { return ahead_.pending_ ? &ahead_ : nullptr; }
 
   // The bytes of an unfinished record room is kept for before a window
   // read ahead.
@@ -88,8 +112,8 @@ class RecordReader {
   void refill();
   // Feeds the window read ahead, behind the bytes not walked.
   void takeReadAhead();
-  // Starts reading the next window into spare_, if the file goes on.
-  void startReadAhead();
+  // Sets up the read of the next window into spare_, if the file goes on.
+  void setUpReadAhead();
   // Counts got of wanted bytes as read, and ends the file after a short
   // read, saying why.
   void account(size_t wanted, size_t got, const Status& failure);
@@ -102,13 +126,10 @@ class RecordReader {
   bool ended_ = false;  // the last window has been fed
   RecordWalker walker_;
   Status readStatus_;
-  Background* background_ = nullptr;  // reading ahead, when set
-  platform::Buffer* spare_ = nullptr;           // the window being read ahead
-  size_t carried_ = 0;                // room before the bytes read ahead
-  Background::Ticket reading_ = 0;    // the read ahead, 0 when none runs
-  size_t aheadWanted_ = 0;
-  size_t aheadGot_ = 0;
-  Status aheadFailure_;
+  platform::Buffer* spare_ = nullptr;  // the window read ahead; none when not reading ahead
+  size_t carried_ = 0;                 // room before the bytes read ahead
+  bool aheadSetUp_ = false;            // ahead_ reads the next window
+  WindowRead ahead_;
 };
 
 }  // namespace ordil

@@ -15,7 +15,6 @@
 #include "platform/folder.h"
 #include "platform/interrupt.h"
 #include "platform/thread.h"
-#include "xml/comment_xml_writer.h"
 
 namespace ordil {
 

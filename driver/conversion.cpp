@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <new>
 #include <system_error>
 
+#include "cache/record_reader.h"
 #include "platform/input_file.h"
+#include "xml/comment_xml_writer.h"
 
 namespace ordil {
 
@@ -54,115 +55,82 @@ void addFailure(std::exception_ptr thrown, const std::string& path, Outcome* out
   }
 }
 
+namespace {
+
+// Formats the document on this thread alone: the head, a chat for every
+// record of the reader (none without one), the foot. Returns the number of
+// chats.
+uint32_t convertAlone(RecordReader* reader, int32_t id, ByteSink* destination,
+                      platform::Buffer* output) {
+  CommentXmlWriter writer(destination, output);
+  writer.writeHead(id);
+  if (reader != nullptr) {
+    while (reader->nextWindow()) writer.writeChats(reader->walker());
+  }
+  writer.writeFoot();
+  writer.flush();
+  return writer.chats();
+}
+
+}  // namespace
+
 Outcome Converter::convert(const Conversion& c) {
   Outcome outcome;
   const auto problem = [&](const std::string& path, const Status& status) {
     outcome.problems.push_back({path, status});
   };
   try {
-    // One thread reads the next window and writes the last block of a
-    // large file while this one converts; it outlives the reader and the
-    // writer, which wait for their own jobs.
-    std::unique_ptr<Background> background;
-    // The document is started before the input is looked at, so that a
+    // The destination is made before the input is looked at, so that a
     // missing input still leaves the head-and-foot document.
-    CommentXmlWriter writer(c.output, c.id, &output_);
+    Destination destination(c.output);
+    // The document's buffer is taken before the input's: with little
+    // memory, a large input is then converted on this thread alone rather
+    // than not at all.
+    CommentXmlWriter::reserve(&output_.output);
     platform::InputFile input;
     const Status opened = c.inputName ? input.openNative(*c.inputName, c.folder) : input.open(c.inputPath);
+    uint32_t chats = 0;
     if (!opened.ok()) {
       problem(c.inputPath, opened);
+      chats = convertAlone(nullptr, c.id, &destination, &output_.output);
     } else if (input.size() > kMaxInputSize) {
       problem(c.inputPath, Status::io("file is too large (" + std::to_string(input.size()) +
                                       " bytes); not converted"));
+      chats = convertAlone(nullptr, c.id, &destination, &output_.output);
     } else {
       RecordReader reader(&input, input.size(), &window_);
+      // The second thread reads and formats a large file's windows while
+      // this one formats; it ends before the reader does.
+      std::optional<Background> background;
       if (input.size() > kBackgroundFrom && threads_ == Threads::kTwoForLargeInputs) {
         try {
-          background = std::make_unique<Background>();
-          reader.readAhead(background.get(), &spare_);
+          background.emplace();
+          reader.readAhead(&spare_);
         } catch (const std::system_error&) {
           // no thread: everything is done here
         } catch (const std::bad_alloc&) {
           background.reset();  // no room for a second window: likewise
         }
       }
-      if (background != nullptr) {
-        convertInParts(&reader, &writer, background.get(), &helperOutput_, &share_);
-      } else {
-        while (reader.nextWindow()) writer.writeChats(reader.walker());
-      }
+      chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_, &share_)
+                         : convertAlone(&reader, c.id, &destination, &output_.output);
       if (!reader.readStatus().ok()) problem(c.inputPath, reader.readStatus());
       if (!reader.decodeStatus().ok()) {
         outcome.undecodable = true;
         problem(c.inputPath, reader.decodeStatus());
       }
     }
-    const Status& written = writer.finish();
+    const Status& written = destination.commit();
     if (written.ok()) {
-      outcome.comments = writer.chats();
+      outcome.comments = chats;
     } else {
       problem(c.outputPath, written);
     }
   } catch (...) {
-    // The writer is gone without finishing: the old document stays.
+    // The destination is gone without its commit: the old document stays.
     addFailure(std::current_exception(), c.inputPath, &outcome);
   }
   return outcome;
-}
-
-void WindowShare::update(bool helperFinishedFirst) {
-  if (fixed_) return;
-  kept_ = std::clamp(kept_ + (helperFinishedFirst ? -1 : 1), kLeast, kMost);
-}
-
-void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
-                    platform::Buffer* helperBuffer, WindowShare* share) {
-  std::optional<CommentXmlWriter::Helper> helper;
-  try {
-    helper.emplace(writer, helperBuffer);
-  } catch (const std::bad_alloc&) {
-    // No room for the helper's buffer: every record is formatted here.
-    while (reader->nextWindow()) writer->writeChats(reader->walker());
-    return;
-  }
-  // The helper's jobs refer to it, to the writer and to the reader's
-  // walker: however this ends, they end before those do.
-  Background::Ticket last = 0;
-  std::exception_ptr formatFailure;
-  try {
-    while (reader->nextWindow()) {
-      RecordWalker* const walker = reader->walker();
-      RecordWalker front;
-      uint32_t inFront = 0;
-      if (!walker->splitFront(share->bytesKept(walker->unconsumed().size()), &front, &inFront)) {
-        writer->writeChats(walker);
-        continue;
-      }
-      const uint32_t before = writer->chats() + inFront;
-      const Background::Ticket formatted =
-          background->start([&helper, walker, before, &formatFailure] {
-            try {
-              helper->begin(before);
-              helper->writeChats(walker);
-            } catch (...) {
-              formatFailure = std::current_exception();
-            }
-          });
-      last = formatted;
-      writer->writeChats(&front);
-      writer->handOver();
-      last = background->start([&helper] { helper->end(); });
-      share->update(background->done(formatted));
-      background->wait(formatted);
-      if (formatFailure != nullptr) std::rethrow_exception(formatFailure);
-      writer->join(*helper);
-    }
-  } catch (...) {
-    writer->abandon();
-    background->waitQuietly(last);
-    throw;
-  }
-  background->wait(last);
 }
 
 }  // namespace ordil

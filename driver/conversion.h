@@ -5,7 +5,6 @@
 #ifndef ORDIL_DRIVER_CONVERSION_H_
 #define ORDIL_DRIVER_CONVERSION_H_
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -13,12 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "base/background.h"
-#include "platform/memory.h"
 #include "base/status.h"
-#include "cache/record_reader.h"
+#include "driver/destination.h"
+#include "driver/pipeline.h"
 #include "platform/file_name.h"
-#include "xml/comment_xml_writer.h"
+#include "platform/memory.h"
 
 namespace ordil {
 
@@ -60,45 +58,10 @@ struct Outcome {
 // Where not even that can be kept, sets outOfMemory alone.
 void addFailure(std::exception_ptr thrown, const std::string& path, Outcome* outcome) noexcept;
 
-// How much of each window of records the converting thread keeps when a
-// second thread formats the rest (convertInParts), in 64ths of the
-// window's bytes: one more after a window the second thread finished last,
-// one less after one it finished first, so that both finish about
-// together.
-class WindowShare {
- public:
-  WindowShare() = default;
-  // A share that stays as given (clamped to 1 to 63), for tests: the
-  // documents are the same whatever it is.
-  explicit WindowShare(int fixed) : kept_(std::clamp(fixed, 1, 63)), fixed_(true) {}
-
-  size_t bytesKept(size_t bytes) const { return bytes / 64 * static_cast<size_t>(kept_); }
-  void update(bool helperFinishedFirst);
-  int kept() const { return kept_; }
-
- private:
-  static constexpr int kLeast = 4, kMost = 60;
-  int kept_ = 32;
-  bool fixed_ = false;
-};
-
-// Takes every record of the reader into the writer, as
-//   while (reader->next(&record)) writer->writeChat(record);
-// does and with the same document, on two threads: the background one
-// reads each next window ahead (the reader must read ahead on it), and
-// formats and writes the records at the end of each window while this one
-// formats and writes those at the start (CommentXmlWriter::Helper).
-// helperBuffer is the second thread's memory, kept by the caller for the
-// next file. The reader's statuses say how the walk ended, as after
-// next(). Throws std::bad_alloc, from either thread, after which the
-// writer may only be destroyed.
-void convertInParts(RecordReader* reader, CommentXmlWriter* writer, Background* background,
-                    platform::Buffer* helperBuffer, WindowShare* share);
-
 // Converts files one after another, keeping its memory (the read windows
 // and the output buffers) from one to the next; one per job. A large input
-// is converted on two threads (convertInParts); the share of each window
-// this thread keeps carries over from file to file.
+// is converted on two threads (driver/pipeline.h); the share of each
+// window this thread keeps carries over from file to file.
 class Converter {
  public:
   // Whether a large input may take a second thread (and the memory it
@@ -108,17 +71,17 @@ class Converter {
 
   explicit Converter(Threads threads = Threads::kTwoForLargeInputs) : threads_(threads) {}
 
-  // Converts the input into the output. The document replaces the output
-  // whole, or, when the run cannot finish it (a write failure, no memory),
-  // the output is left as it was. Throws nothing: whatever is thrown on
-  // either thread becomes a problem of the outcome.
+  // Creates the destination, converts the input into it and commits it.
+  // The document replaces the output whole, or, when the run cannot finish
+  // it (a write failure, no memory), the output is left as it was. Throws
+  // nothing: whatever is thrown on either thread becomes a problem of the
+  // outcome.
   Outcome convert(const Conversion& conversion);
 
  private:
   platform::Buffer window_;
   platform::Buffer spare_;  // the window read ahead
-  platform::Buffer output_;
-  platform::Buffer helperOutput_;  // what the second thread formats
+  PipelineBuffers output_;  // output.output serves the one-thread conversion too
   WindowShare share_;
   Threads threads_;
 };

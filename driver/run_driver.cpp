@@ -13,7 +13,6 @@
 #include "driver/path_argument.h"
 #include "platform/console.h"
 #include "platform/file_name.h"
-#include "xml/comment_xml_writer.h"
 
 #ifndef ORDIL_VERSION
 #define ORDIL_VERSION "unknown"
@@ -97,7 +96,7 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
   conversion.inputPath = path;
   conversion.id = id;
   if (output != nullptr && std::string_view(output) == "-") {
-    conversion.output.standardOutput = true;
+    conversion.output.kind = OutputTarget::Kind::kStandardOutput;
     conversion.outputPath = "standard output";
   } else if (output != nullptr) {
     conversion.output.name = platform::nativeFileName(output);

@@ -9,7 +9,7 @@
 #include "driver/run_driver.h"
 #include "fuzz/fuzz_checks.h"
 #include "platform/code_page.h"
-#include "xml/comment_xml_writer.h"
+#include "driver/destination.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string argument(reinterpret_cast<const char*>(data), size);

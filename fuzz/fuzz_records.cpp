@@ -15,9 +15,10 @@
 
 #include "cache/cache_record.h"
 #include "cache/record_reader.h"
+#include "driver/background.h"
 #include "fuzz/fuzz_checks.h"
 #include "tests/memory_source.h"
-#include "xml/comment_xml_writer.h"
+#include "xml/chat_format.h"
 
 using ordil::fuzz::check;
 
@@ -35,8 +36,9 @@ void finish(const ordil::RecordWalker& walker, Walk* walk) {
 }
 
 // Reads the bytes through the converter's reader in windows of `step`
-// bytes (widened by records longer than that), reading ahead on the
-// background thread when given, with `carried` bytes of room.
+// bytes (widened by records longer than that), each next window read on
+// the background thread, when given, while the one before is walked, with
+// `carried` bytes of room.
 Walk readInWindows(std::string_view bytes, size_t step, ordil::Background* background = nullptr,
                    size_t carried = 0) {
   Walk walk;
@@ -44,10 +46,17 @@ Walk readInWindows(std::string_view bytes, size_t step, ordil::Background* backg
   ordil::platform::Buffer window;
   ordil::platform::Buffer spare;
   ordil::RecordReader reader(&source, bytes.size(), &window, step);
-  if (background != nullptr) reader.readAhead(background, &spare, carried);
+  if (background != nullptr) reader.readAhead(&spare, carried);
   ordil::CacheRecord record;
   uint32_t number = 1;
-  while (reader.next(&record)) ordil::appendChat(number++, record, &walk.chats);
+  while (reader.nextWindow()) {
+    ordil::Background::Ticket read = 0;
+    if (ordil::WindowRead* ahead = reader.pendingRead()) {
+      read = background->start([ahead] { ahead->run(); });
+    }
+    while (reader.walker()->next(&record)) ordil::appendChat(number++, record, &walk.chats);
+    if (background != nullptr) background->wait(read);
+  }
   check(reader.readStatus().ok());
   walk.failed = !reader.decodeStatus().ok();
   walk.offset = reader.decodeStatus().offset().value_or(bytes.size());

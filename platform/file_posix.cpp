@@ -80,19 +80,18 @@ InputFile::~InputFile() {
   if (handle_ >= 0) ::close(fd(handle_));
 }
 
-size_t InputFile::read(char* buffer, size_t n, Status* status) {
-  size_t done = 0;
-  while (open_ && done < n) {
-    const ssize_t got = ::read(fd(handle_), buffer + done, n - done);
-    if (got < 0) {
+Status InputFile::read(char* buffer, size_t n, size_t* got) {
+  *got = 0;
+  while (open_ && *got < n) {
+    const ssize_t part = ::read(fd(handle_), buffer + *got, n - *got);
+    if (part < 0) {
       if (errno == EINTR) continue;
-      *status = Status::io(systemReason(errno));
-      break;
+      return Status::io(systemReason(errno));
     }
-    if (got == 0) break;  // the file is shorter than its size said
-    done += static_cast<size_t>(got);
+    if (part == 0) break;  // the file is shorter than its size said
+    *got += static_cast<size_t>(part);
   }
-  return done;
+  return Status();
 }
 
 OutputFile::~OutputFile() { discard(); }

@@ -146,22 +146,21 @@ InputFile::~InputFile() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
-size_t InputFile::read(char* buffer, size_t n, Status* status) {
-  if (!open_) return 0;
+Status InputFile::read(char* buffer, size_t n, size_t* got) {
+  *got = 0;
+  if (!open_) return Status();
   if (stream_ == nullptr) {
     stream_ = std::make_unique<Stream>();
     stream_->file.open(std::filesystem::path(name_), std::ios::binary);
-    if (!stream_->file.is_open()) *status = Status::io("cannot open the file stream");
+    if (!stream_->file.is_open()) return Status::io("cannot open the file stream");
   }
   std::ifstream& stream = stream_->file;
-  size_t got = 0;
-  while (got < n && stream.is_open() && stream) {
-    const size_t chunk = std::min<size_t>(n - got, size_t{1} << 30);
-    stream.read(buffer + got, static_cast<std::streamsize>(chunk));
-    got += static_cast<size_t>(stream.gcount());
+  while (*got < n && stream) {
+    const size_t chunk = std::min<size_t>(n - *got, size_t{1} << 30);
+    stream.read(buffer + *got, static_cast<std::streamsize>(chunk));
+    *got += static_cast<size_t>(stream.gcount());
   }
-  if (stream.bad()) *status = Status::io("read error");
-  return got;
+  return stream.bad() ? Status::io("read error") : Status();
 }
 
 OutputFile::~OutputFile() { discard(); }

@@ -39,7 +39,7 @@ class InputFile : public ByteSource {
   uint64_t size() const { return size_; }
 
   // Reads on from where the last read ended (ByteSource).
-  size_t read(char* buffer, size_t n, Status* status) override;
+  Status read(char* buffer, size_t n, size_t* got) override;
 
  private:
   struct Stream;  // what read() reads through, where the platform needs one

@@ -11,7 +11,7 @@
 #include "platform/code_page.h"
 #include "tests/test_support.h"
 #include "text/utf8.h"
-#include "xml/comment_xml_writer.h"
+#include "driver/destination.h"
 
 namespace ordil {
 namespace {

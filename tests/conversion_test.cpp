@@ -9,9 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "base/background.h"
 #include "cache/record_reader.h"
 #include "platform/folder.h"
+#include "driver/destination.h"
+#include "driver/pipeline.h"
 #include "tests/memory_source.h"
 #include "tests/test_support.h"
 #include "tools/cache_builder.h"
@@ -23,18 +24,22 @@ namespace {
 using testing::bytes;
 using testing::MemorySource;
 using testing::readFile;
+using testing::StringSink;
 using testing::TempDir;
 using testing::writeFile;
 
-OutputTarget targetFor(const TempDir& dir) {
-  return {outputNameFor(dir.file("1.ashx")).value(), false};
+OutputTarget targetFor(const TempDir& dir) { return {outputNameFor(dir.file("1.ashx")).value()}; }
+
+size_t filesIn(const TempDir& dir) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()),
+                                           std::filesystem::directory_iterator()));
 }
 
 // What a conversion gives: the document and how the walk ended.
 struct Converted {
   std::string document;
   uint32_t chats = 0;
-  std::string decodeFailure, readFailure, written;
+  std::string decodeFailure, readFailure;
   bool operator==(const Converted&) const = default;
 };
 
@@ -50,27 +55,30 @@ struct Input {
 };
 
 // Converts the input read in windows of windowSize: on this thread alone
-// when share is nullptr, otherwise in parts.
+// when share is nullptr, otherwise in parts on two.
 Converted convert(const Input& input, size_t windowSize, WindowShare* share) {
-  TempDir dir;
   MemorySource source(input.data, input.end, input.failure);
-  platform::Buffer window, spare, helperOutput;
+  platform::Buffer window, spare;
+  PipelineBuffers buffers;
+  StringSink destination;
   Converted c;
-  Background background;  // outlives the reader, which waits for its reads
-  CommentXmlWriter writer(targetFor(dir), 1);
   RecordReader reader(&source, input.data.size(), &window, windowSize);
   if (share == nullptr) {
+    CommentXmlWriter writer(&destination, &buffers.output);
+    writer.writeHead(1);
     CacheRecord record;
     while (reader.next(&record)) writer.writeChat(record);
+    writer.writeFoot();
+    writer.flush();
+    c.chats = writer.chats();
   } else {
-    reader.readAhead(&background, &spare, windowSize / 4);
-    convertInParts(&reader, &writer, &background, &helperOutput, share);
+    Background background;
+    reader.readAhead(&spare, windowSize / 4);
+    c.chats = convertInParts(&reader, 1, &destination, &background, &buffers, share);
   }
   c.decodeFailure = reader.decodeStatus().message();
   c.readFailure = reader.readStatus().message();
-  c.chats = writer.chats();
-  c.written = writer.finish().message();
-  c.document = readFile(dir.file("1.xml"));
+  c.document = destination.bytes;
   return c;
 }
 
@@ -111,7 +119,7 @@ TEST(ConvertInParts, GivesTheDocumentOfOneThreadWhateverTheSplit) {
       ASSERT_GT(alone.chats, 0u);
       for (const int kept : {1, 9, 32, 50, 63}) {
         SCOPED_TRACE("keeping " + std::to_string(kept) + "/64");
-        WindowShare share(kept);
+        WindowShare share = WindowShare::fixedForTesting(kept);
         EXPECT_TRUE(convert(input, windowSize, &share) == alone);
       }
       WindowShare adaptive;
@@ -120,45 +128,90 @@ TEST(ConvertInParts, GivesTheDocumentOfOneThreadWhateverTheSplit) {
   }
 }
 
-TEST(ConvertInParts, ShareFollowsTheThreadThatFinishedFirst) {
-  WindowShare share;
-  const int start = share.kept();
-  share.update(true);
-  EXPECT_EQ(share.kept(), start - 1);
-  for (int i = 0; i < 100; ++i) share.update(false);
-  EXPECT_EQ(share.kept(), 60);  // the second thread always keeps some
-  for (int i = 0; i < 100; ++i) share.update(true);
-  EXPECT_EQ(share.kept(), 4);
-  EXPECT_EQ(share.bytesKept(6400), 400u);
-  WindowShare fixed(70);
-  fixed.update(true);
-  EXPECT_EQ(fixed.kept(), 63);
+// A destination that fails on the writer's thread while the helper's part
+// has outgrown its buffer and waits for its turn: the run must let the
+// helper go, end every job, and throw.
+TEST(ConvertInParts, FailureOnThisThreadReleasesAHelperWaitingForItsTurn) {
+  struct ThrowingSink : ByteSink {
+    void write(const char*, size_t) override { throw std::bad_alloc(); }
+  } destination;
+  std::string file(tools::kGeneratedHeader);
+  for (int i = 0; i < 40; ++i) tools::appendRecord({"", std::string(100000, '<'), 0, "u"}, &file);
+  MemorySource source(file);
+  platform::Buffer window, spare;
+  PipelineBuffers buffers;
+  RecordReader reader(&source, file.size(), &window, file.size());
+  WindowShare share = WindowShare::fixedForTesting(1);  // the helper takes nearly all
+  Background background;
+  EXPECT_THROW(convertInParts(&reader, 1, &destination, &background, &buffers, &share),
+               std::bad_alloc);
 }
 
-// A helper whose part outgrows its buffer before the writer has handed
-// over waits for its turn; a writer given up then must let it go, and the
-// old document stays.
-TEST(ConvertInParts, AbandonedWriterReleasesAHelperWaitingForItsTurn) {
+TEST(Destination, NameReplacesTheFirstAshx) {
+  struct Case {
+    std::string in;
+    bool found;
+    std::string out;
+  } cases[] = {
+      {"678.ashx", true, "678.xml"},
+      {"/data/cache/678.ashx", true, "/data/cache/678.xml"},
+      {"ashx/1.ashx", true, "xml/1.ashx"},
+      {"a.ashxashx", true, "a.xmlashx"},
+      {"678.ASHX", false, "678.ASHX"},
+      {"ash.x", false, "ash.x"},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string narrow = c.in;
+    EXPECT_EQ(replaceFirstAshx(&narrow), c.found) << c.in;
+    EXPECT_EQ(narrow, c.out);
+    std::u16string wide(c.in.begin(), c.in.end());
+    EXPECT_EQ(replaceFirstAshx(&wide), c.found) << c.in;
+    EXPECT_EQ(wide, std::u16string(c.out.begin(), c.out.end()));
+  }
+}
+
+TEST(Destination, DocumentAppearsOnlyWhenCommitted) {
+  TempDir dir;
+  writeFile(dir.file("1.xml"), "old");
+  Destination destination(targetFor(dir));
+  destination.write("new", 3);
+  EXPECT_EQ(readFile(dir.file("1.xml")), "old");
+  EXPECT_EQ(filesIn(dir), 2u);  // the old document and the one being written
+  ASSERT_TRUE(destination.commit().ok()) << destination.status().message();
+  EXPECT_EQ(readFile(dir.file("1.xml")), "new");
+  EXPECT_EQ(filesIn(dir), 1u);
+}
+
+TEST(Destination, DestructionWithoutCommitKeepsTheOldDocument) {
   TempDir dir;
   writeFile(dir.file("1.xml"), "old");
   {
-    platform::Buffer helperOutput;
-    CommentXmlWriter writer(targetFor(dir), 1);
-    CommentXmlWriter::Helper helper(&writer, &helperOutput);
-    const std::string markup(100000, '<');  // 500 kB escaped
-    std::thread helping([&] {
-      helper.begin(0);
-      for (int i = 0; i < 20; ++i) helper.writeChat({"", markup, 0, "u"});
-      helper.end();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    writer.abandon();
-    helping.join();
+    Destination destination(targetFor(dir));
+    destination.write("new", 3);
   }
   EXPECT_EQ(readFile(dir.file("1.xml")), "old");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1);
+  EXPECT_EQ(filesIn(dir), 1u);
+}
+
+TEST(Destination, FailureIsKeptNotThrown) {
+  TempDir dir;
+  Destination destination({outputNameFor(dir.file("ashx/1.ashx")).value()});  // no folder xml/
+  destination.write("x", 1);
+  EXPECT_EQ(destination.status().message(), "cannot create: No such file or directory");
+  EXPECT_EQ(destination.commit().kind(), Status::Kind::kIo);
+}
+
+TEST(Converter, ConversionToNothingDecodesAndCreatesNothing) {
+  TempDir dir;
+  writeFile(dir.file("1.ashx"), tools::buildCacheFile({{"", "x", 0, "u"}}) + "\x01");
+  Conversion c;
+  c.inputPath = dir.file("1.ashx");
+  c.output.kind = OutputTarget::Kind::kNothing;
+  const Outcome outcome = Converter().convert(c);
+  EXPECT_TRUE(outcome.undecodable);
+  EXPECT_EQ(outcome.comments, 1u);
+  EXPECT_EQ(filesIn(dir), 1u);
 }
 
 TEST(Converter, ConvertsInTheFolderItOpenedWhateverIsPlantedOnItsPath) {
@@ -186,8 +239,8 @@ TEST(Converter, ConvertsInTheFolderItOpenedWhateverIsPlantedOnItsPath) {
   c.inputPath = (dir.path() / "share" / "a" / "1.ashx").string();
   c.inputName = native(dir.path() / "share" / "a" / "1.ashx");
   c.folder = &folder;
-  c.output = {native(dir.path() / "share" / "a" / "1.xml"), false, platform::Placement::kBatch,
-              &folder};
+  c.output = {native(dir.path() / "share" / "a" / "1.xml"), OutputTarget::Kind::kFile,
+              platform::Placement::kBatch, &folder};
   const Outcome outcome = Converter().convert(c);
   EXPECT_TRUE(outcome.complete());
   EXPECT_EQ(readFile(dir.path() / "share" / "gone" / "1.xml"),

@@ -19,13 +19,12 @@ class MemorySource : public ByteSource {
                         Status failure = Status())
       : bytes_(bytes.substr(0, std::min(end, bytes.size()))), failure_(std::move(failure)) {}
 
-  size_t read(char* buffer, size_t n, Status* status) override {
-    const size_t got = std::min(n, bytes_.size() - at_);
-    std::memcpy(buffer, bytes_.data() + at_, got);
-    at_ += got;
+  Status read(char* buffer, size_t n, size_t* got) override {
+    *got = std::min(n, bytes_.size() - at_);
+    std::memcpy(buffer, bytes_.data() + at_, *got);
+    at_ += *got;
     ++reads_;
-    if (got < n && !failure_.ok()) *status = failure_;
-    return got;
+    return *got < n ? failure_ : Status();
   }
 
   size_t reads() const { return reads_; }

@@ -42,10 +42,9 @@ Walk walkWhole(const std::string& data) {
   return walk;
 }
 
-// Reading ahead on a second thread: the thread, the second window, and
-// the room kept before the bytes read ahead.
+// Reading ahead: the room kept before the bytes read ahead, and the second
+// window. The reader runs each read it sets up itself.
 struct Ahead {
-  Background* background;
   size_t carried;
   platform::Buffer spare;
 };
@@ -54,7 +53,7 @@ Walk readAll(ByteSource* source, uint64_t size, size_t windowSize, platform::Buf
              Ahead* ahead = nullptr) {
   Walk walk;
   RecordReader reader(source, size, window, windowSize);
-  if (ahead != nullptr) reader.readAhead(ahead->background, &ahead->spare, ahead->carried);
+  if (ahead != nullptr) reader.readAhead(&ahead->spare, ahead->carried);
   CacheRecord record;
   while (reader.next(&record)) take(record, &walk);
   walk.decodeFailure = reader.decodeStatus().message();
@@ -79,7 +78,6 @@ TEST(RecordReader, WindowsOfEverySizeReadLikeTheWholeFile) {
       {"long text cut", "HEADER!!" + two + longText.substr(0, 200)},
       {"malformed length", "HEADER!!" + one + malformedLength + two + two},
   };
-  Background background;
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
     const Walk whole = walkWhole(file.data);
@@ -92,7 +90,7 @@ TEST(RecordReader, WindowsOfEverySizeReadLikeTheWholeFile) {
       for (const size_t carried : {size_t{0}, size_t{5}, size_t{1000}}) {
         SCOPED_TRACE("read ahead, carrying " + std::to_string(carried));
         MemorySource again(file.data);
-        Ahead ahead{&background, carried, {}};
+        Ahead ahead{carried, {}};
         ASSERT_TRUE(readAll(&again, file.data.size(), step, &window, &ahead) == whole);
       }
     }
@@ -111,7 +109,6 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
       {"file shrank", Status(), "read 36 of 77 bytes: file shrank"},
       {"read error", Status::io("Input/output error"), "read 36 of 77 bytes: Input/output error"},
   };
-  Background background;
   for (const auto& c : cases) {
     for (const size_t window : {size_t{7}, size_t{1} << 20}) {
       for (const bool readAhead : {false, true}) {
@@ -119,7 +116,7 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
                      (readAhead ? ", read ahead" : ""));
         MemorySource source(data, cut, c.failure);
         platform::Buffer buffer;
-        Ahead ahead{&background, 16, {}};
+        Ahead ahead{16, {}};
         const Walk walk =
             readAll(&source, data.size(), window, &buffer, readAhead ? &ahead : nullptr);
         EXPECT_EQ(walk.fields, std::vector<std::string>{"|hello|995|abc"});
@@ -132,27 +129,25 @@ TEST(RecordReader, ShortOrFailedReadsEndTheWalkAfterTheBytesGiven) {
   }
 }
 
-TEST(RecordReader, ReadThatThrowsOnTheSecondThreadReachesTheReader) {
-  // A read that throws where it runs, on the thread reading ahead, must
-  // end the walk with that exception, not the process.
+TEST(RecordReader, ReadAheadThatThrowsEndsTheWalkWithIt) {
   const std::string one = bytes("\x00" "\x05hello") + kTail;
   const std::string data = "HEADER!!" + one + one + one + one;
   class ThrowingSource : public ByteSource {
    public:
     explicit ThrowingSource(std::string_view data) : data_(data) {}
-    size_t read(char* buffer, size_t n, Status*) override {
+    Status read(char* buffer, size_t n, size_t* got) override {
       if (++reads_ == 2) throw std::bad_alloc();
       std::memcpy(buffer, data_.data(), n);
       data_.remove_prefix(n);
-      return n;
+      *got = n;
+      return Status();
     }
     std::string_view data_;
     int reads_ = 0;
   } source(data);
-  Background background;
   platform::Buffer window, spare;
   RecordReader reader(&source, data.size(), &window, 16);
-  reader.readAhead(&background, &spare, 16);
+  reader.readAhead(&spare, 16);
   CacheRecord record;
   EXPECT_THROW(
       {
@@ -182,8 +177,7 @@ TEST(RecordReader, RecordsLongerThanTheWindowWidenIt) {
   EXPECT_EQ(window.capacity(), capacity);
 
   // Read ahead, the long record is moved in front of the bytes read.
-  Background background;
-  Ahead ahead{&background, 16, {}};
+  Ahead ahead{16, {}};
   platform::Buffer other;
   MemorySource aheadSource(data);
   EXPECT_TRUE(readAll(&aheadSource, data.size(), 64, &other, &ahead) == walk);
@@ -193,13 +187,12 @@ TEST(RecordReader, ReadsNoMoreThanTheSize) {
   // A file that grew after its size was taken is read up to that size.
   const std::string one = bytes("\x00" "\x05hello") + kTail;
   const std::string data = "HEADER!!" + one + one;
-  Background background;
   for (const size_t windowSize : {size_t{1} << 20, size_t{10}}) {
     for (const bool readAhead : {false, true}) {
       SCOPED_TRACE("window " + std::to_string(windowSize) + (readAhead ? ", read ahead" : ""));
       MemorySource source(data);
       platform::Buffer window;
-      Ahead ahead{&background, 16, {}};
+      Ahead ahead{16, {}};
       const Walk walk = readAll(&source, 8 + one.size(), windowSize, &window,
                                 readAhead ? &ahead : nullptr);
       EXPECT_EQ(walk.fields.size(), 1u);

@@ -7,7 +7,7 @@
 
 #include "tests/test_support.h"
 #include "tools/cache_builder.h"
-#include "xml/comment_xml_writer.h"
+#include "xml/chat_format.h"
 
 namespace ordil {
 namespace {

@@ -8,8 +8,11 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "base/byte_sink.h"
 
 namespace ordil::testing {
 
@@ -53,6 +56,16 @@ template <size_t N>
 std::string bytes(const char (&literal)[N]) {
   return std::string(literal, N - 1);
 }
+
+// A sink that keeps what it is handed, and in what blocks.
+struct StringSink : ByteSink {
+  void write(const char* data, size_t n) override {
+    bytes.append(data, n);
+    blocks.push_back(n);
+  }
+  std::string bytes;
+  std::vector<size_t> blocks;
+};
 
 // Whether XML 1.0 cannot carry the character c (it is no Char).
 inline bool isForbiddenInXml(char32_t c) {

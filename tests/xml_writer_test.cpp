@@ -1,6 +1,5 @@
 #include "xml/comment_xml_writer.h"
 
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <vector>
@@ -16,9 +15,7 @@ namespace {
 
 using testing::bytes;
 using testing::expectedHead;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
+using testing::StringSink;
 
 // n replacement characters.
 std::string fffd(int n) {
@@ -355,52 +352,55 @@ TEST(XmlDocument, LongTextEndsAtItsNulAcrossPieces) {
   EXPECT_EQ(out, expectedChat(1, {"", std::string_view(text).substr(0, 70000), 0, "u"}));
 }
 
-TEST(XmlDocument, OutputNameReplacesFirstAshx) {
-  struct Case {
-    std::string in;
-    bool found;
-    std::string out;
-  } cases[] = {
-      {"678.ashx", true, "678.xml"},
-      {"/data/cache/678.ashx", true, "/data/cache/678.xml"},
-      {"ashx/1.ashx", true, "xml/1.ashx"},
-      {"a.ashxashx", true, "a.xmlashx"},
-      {"678.ASHX", false, "678.ASHX"},
-      {"ash.x", false, "ash.x"},
-      {"", false, ""},
-  };
-  for (const Case& c : cases) {
-    std::string narrow = c.in;
-    EXPECT_EQ(replaceFirstAshx(&narrow), c.found) << c.in;
-    EXPECT_EQ(narrow, c.out);
-    std::u16string wide(c.in.begin(), c.in.end());
-    EXPECT_EQ(replaceFirstAshx(&wide), c.found) << c.in;
-    EXPECT_EQ(wide, std::u16string(c.out.begin(), c.out.end()));
-  }
-}
-
-// Where the writer puts the document for an input path.
-OutputTarget targetFor(const std::string& inputPath) {
-  const std::optional<platform::NativeFileName> name = outputNameFor(inputPath);
-  EXPECT_TRUE(name.has_value()) << inputPath;
-  return {name.value_or(platform::NativeFileName()), false};
-}
-
-TEST(CommentXmlWriter, WritesHeadChatsAndFoot) {
-  TempDir dir;
-  {
-    CommentXmlWriter writer(targetFor(dir.file("678.ashx")), 678);
-    writer.writeChat({"", "hello", 995, "abc"});
-    writer.writeChat({"", "bye", 10, "abc"});
-    EXPECT_TRUE(writer.finish().ok());
-    EXPECT_TRUE(writer.finish().ok());  // once only
-    writer.writeChat({"", "late", 0, "x"});
-  }
-  EXPECT_EQ(readFile(dir.file("678.xml")),
+TEST(CommentXmlWriter, WritesHeadChatsAndFootAtTheFlush) {
+  StringSink sink;
+  platform::Buffer buffer;
+  CommentXmlWriter writer(&sink, &buffer);
+  writer.writeHead(678);
+  writer.writeChat({"", "hello", 995, "abc"});
+  writer.writeChat({"", "bye", 10, "abc"});
+  writer.writeFoot();
+  EXPECT_EQ(sink.bytes, "");  // all of it is held until the flush
+  writer.flush();
+  writer.flush();  // nothing more to hand over
+  EXPECT_EQ(sink.blocks.size(), 1u);
+  EXPECT_EQ(writer.chats(), 2u);
+  EXPECT_EQ(sink.bytes,
             expectedHead("678") +
                 "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"abc\" vpos=\"99\" mail=\"184\">hello</chat>\r\n"
                 "<chat anonymity=\"1\" date=\"1\" no=\"2\" user_id=\"abc\" vpos=\"1\" mail=\"184\">bye</chat>\r\n"
                 "</packet>");
+}
+
+TEST(CommentXmlWriter, HandsOverABlockOnceItHoldsWriteAtBytes) {
+  StringSink sink;
+  platform::Buffer buffer;
+  constexpr size_t kWriteAt = 4096;
+  CommentXmlWriter writer(&sink, &buffer, kWriteAt);
+  std::string expected;
+  for (uint32_t i = 1; i <= 3000; ++i) {
+    const CacheRecord record{"", "some text", i, "u"};
+    writer.writeChat(record);
+    expected += expectedChat(i, record);
+  }
+  writer.flush();
+  EXPECT_EQ(sink.bytes, expected);
+  ASSERT_GT(sink.blocks.size(), 2u);
+  for (size_t i = 0; i + 1 < sink.blocks.size(); ++i) EXPECT_GE(sink.blocks[i], kWriteAt);
+}
+
+TEST(CommentXmlWriter, NumbersFromWhereItIsTold) {
+  // The second part of a window, formatted by another writer, goes on
+  // from the chats of the first.
+  StringSink sink;
+  platform::Buffer buffer;
+  CommentXmlWriter writer(&sink, &buffer);
+  writer.numberFrom(99);
+  writer.writeChat({"", "a", 0, "u"});
+  writer.writeChat({"", "b", 0, "u"});
+  writer.flush();
+  EXPECT_EQ(writer.chats(), 101u);
+  EXPECT_EQ(sink.bytes, expectedChat(100, {"", "a", 0, "u"}) + expectedChat(101, {"", "b", 0, "u"}));
 }
 
 TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
@@ -415,53 +415,17 @@ TEST(CommentXmlWriter, ChatsLargerThanTheBufferAreWrittenWhole) {
                                  {"big", huge, 20, "b"},
                                  {wideField, "wide", 0, wideField},
                                  {"", "after", 30, "c"}};
-  TempDir dir;
-  {
-    CommentXmlWriter writer(targetFor(dir.file("9.ashx")), 9);
-    for (const CacheRecord& r : records) writer.writeChat(r);
-    ASSERT_TRUE(writer.finish().ok()) << writer.finish().message();
-  }
+  StringSink sink;
+  platform::Buffer buffer;
+  CommentXmlWriter writer(&sink, &buffer);
+  writer.writeHead(9);
+  for (const CacheRecord& r : records) writer.writeChat(r);
+  writer.writeFoot();
+  writer.flush();
   std::string expected = expectedHead("9");
   for (uint32_t i = 0; i < 4; ++i) expected += expectedChat(i + 1, records[i]);
   expected += "</packet>";
-  EXPECT_TRUE(readFile(dir.file("9.xml")) == expected);
-}
-
-size_t filesIn(const TempDir& dir) {
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()),
-                                           std::filesystem::directory_iterator()));
-}
-
-TEST(CommentXmlWriter, DocumentAppearsOnlyWhenFinished) {
-  TempDir dir;
-  writeFile(dir.file("1.xml"), "old");
-  CommentXmlWriter writer(targetFor(dir.file("1.ashx")), 0);
-  writer.writeChat({"", "x", 0, "u"});
-  EXPECT_EQ(readFile(dir.file("1.xml")), "old");
-  EXPECT_EQ(filesIn(dir), 2u);  // the old document and the one being written
-  ASSERT_TRUE(writer.finish().ok()) << writer.finish().message();
-  EXPECT_EQ(readFile(dir.file("1.xml")),
-            expectedHead("0") + expectedChat(1, {"", "x", 0, "u"}) + "</packet>");
-  EXPECT_EQ(filesIn(dir), 1u);
-}
-
-TEST(CommentXmlWriter, DestructionWithoutFinishKeepsTheOldDocument) {
-  TempDir dir;
-  writeFile(dir.file("1.xml"), "old");
-  {
-    CommentXmlWriter writer(targetFor(dir.file("1.ashx")), 0);
-    for (int i = 0; i < 20000; ++i) writer.writeChat({"", "several blocks of chats", 0, "u"});
-  }
-  EXPECT_EQ(readFile(dir.file("1.xml")), "old");
-  EXPECT_EQ(filesIn(dir), 1u);
-}
-
-TEST(CommentXmlWriter, MissingFolderIsReportedNotThrown) {
-  TempDir dir;
-  CommentXmlWriter writer(targetFor(dir.file("ashx/1.ashx")), 1);  // output goes to xml/
-  writer.writeChat({"", "x", 0, ""});
-  EXPECT_EQ(writer.finish().message(), "cannot create: No such file or directory");
-  EXPECT_EQ(writer.status().kind(), Status::Kind::kIo);
+  EXPECT_TRUE(sink.bytes == expected);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The comment XML document: its pieces as pure functions over bytes, and the
-// writer that derives the output name and stores the document.
+// The comment XML document, formatted into a sink that its caller owns.
 //
 // The document is UTF-8 with CR LF line ends and no byte-order mark:
 //
@@ -14,20 +13,16 @@
 #ifndef ORDIL_XML_COMMENT_XML_WRITER_H_
 #define ORDIL_XML_COMMENT_XML_WRITER_H_
 
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/memory.h"
+#include "base/byte_sink.h"
 #include "base/cache_line.h"
-#include "base/status.h"
 #include "cache/cache_record.h"
-#include "platform/file_name.h"
-#include "platform/output_file.h"
+#include "platform/memory.h"
+#include "xml/chat_format.h"
 
 namespace ordil {
 
@@ -36,105 +31,49 @@ namespace ordil {
 // 4294967295).
 void appendDocumentHead(int32_t id, std::string* out);
 
-// Appends one chat element and its line end. The user id and the mail (with
-// " 184" added, or "184" alone for an empty mail) are escaped as attribute
-// values, the text as element content; vpos is position / 10.
-void appendChat(uint32_t number, const CacheRecord& record, std::string* out);
-
 // The closing tag, with no line end after it.
 inline constexpr std::string_view kDocumentFoot = "</packet>";
 
-// Replaces the first "ashx" in path, searched from the start and
-// case-sensitively over the whole path, by "xml". Returns false and leaves
-// path alone when there is none. Works on narrow (byte) and wide names.
-template <typename String>
-bool replaceFirstAshx(String* path) {
-  using Char = typename String::value_type;
-  static constexpr Char kAshx[] = {'a', 's', 'h', 'x', 0};
-  static constexpr Char kXml[] = {'x', 'm', 'l', 0};
-  const size_t at = path->find(kAshx);
-  if (at == String::npos) return false;
-  path->replace(at, 4, kXml);
-  return true;
-}
-
-// The output file name for an input path in the narrow code page, or none
-// when the path holds no "ashx". The search runs on the platform's own form
-// of the name, so it never matches inside a multi-byte character.
-std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
-
-// A count kept as its decimal text, for the chat numbers: adding one
-// touches the last digits only. Up to 10 digits.
-class DecimalCounter {
- public:
-  // The bytes at data(): the digits, then room that may be copied with them.
-  static constexpr size_t kRoom = 16;
-
-  DecimalCounter() = default;  // 1
-  explicit DecimalCounter(uint32_t value);
-
-  std::string_view text() const { return std::string_view(digits_, length_); }
-  const char* data() const { return digits_; }
-  size_t size() const { return length_; }
-  void increment();
-
- private:
-  char digits_[kRoom] = {'1'};
-  size_t length_ = 1;
-};
-
-// Where a document goes: a file by its platform name, or standard output;
-// placement says what may stand in the file's place (a link, a FIFO), and
-// folder, when given, is the folder the file is made in.
-struct OutputTarget {
-  platform::NativeFileName name;
-  bool standardOutput = false;
-  platform::Placement placement = platform::Placement::kDerived;
-  const platform::Folder* folder = nullptr;
-};
-
-// Writes one comment XML document, which replaces the output file whole or
-// not at all (platform::OutputFile). Construction prepares the output and
-// writes the head; writeChat appends chat elements numbered from 1;
-// finish() writes the foot and puts the document in place. Destruction
-// without finish() abandons the document and leaves the output file as it
-// was: that is how a run that fails part-way (out of memory) ends. File
-// failures never throw: the first one is kept in status(), and everything
-// after it is dropped. Only allocation failures throw (std::bad_alloc).
+// Formats a document, or a stretch of its chat elements, into a sink:
 //
-// A second thread may format part of the document (Helper): the records
-// of a stretch are then split, the writer taking the first ones and the
-// helper the rest, and each writes what it formatted, in the document's
-// order. The bytes are those of writing every chat here.
-class CommentXmlWriter {
-  // Whose bytes may be written: the writer's, or the helper's part after
-  // the writer has handed over.
-  enum class Turn { kWriter, kHelper };
-
-  // What one thread formats chat elements into: a buffer, written out
-  // when it holds writeAt bytes or more, and the numbering of its chats.
-  // Written at every chat, so the writer's lane and a helper's never share
-  // a cache line.
-  struct alignas(kCacheLine) Lane {
-    Lane(platform::Buffer* into, size_t writtenAt, Turn writtenIn)
-        : buffer(into), writeAt(writtenAt), turn(writtenIn) {}
-    platform::Buffer* const buffer;
-    const size_t writeAt;
-    const Turn turn;  // in which its bytes are written
-    size_t used = 0;
-    size_t mark = 0;        // where passMark() is due
-    DecimalCounter number;  // the no of its next chat
-    uint32_t chats = 0;     // formatted so far
-  };
-
+//   CommentXmlWriter writer(&sink, &buffer);
+//   writer.writeHead(id);
+//   while (...) writer.writeChat(record);   // numbered from 1
+//   writer.writeFoot();
+//   writer.flush();
+//
+// The bytes are collected in a buffer and handed to the sink a block at a
+// time, whenever writeAt bytes or more are held, and at flush(). The
+// writer holds no file and no lock: what the sink does with a block, and
+// whether it fails, is its owner's. Two writers may format the two parts
+// of one stretch of records on two threads (numberFrom() says where the
+// second part's numbering starts), their sinks then putting the blocks in
+// order. Throws std::bad_alloc when its buffer cannot be had or widened,
+// and what the sink throws.
+//
+// Aligned to a cache line: two writers on two threads, written at every
+// chat, never share one.
+class alignas(kCacheLine) CommentXmlWriter {
  public:
-  // buffer, when given, is the memory output is collected in, kept by the
-  // caller for the next document; it must outlive the writer.
-  CommentXmlWriter(const OutputTarget& target, int32_t id, platform::Buffer* buffer = nullptr);
-  ~CommentXmlWriter();
+  // What the writer collects before handing it to the sink.
+  static constexpr size_t kWriteAt = size_t{1} << 20;
+
+  // sink takes the bytes; buffer is the memory they are collected in, kept
+  // by the caller for the next document. Both must outlive the writer.
+  // Takes the buffer's memory now (writeAt plus room for the largest
+  // chat).
+  CommentXmlWriter(ByteSink* sink, platform::Buffer* buffer, size_t writeAt = kWriteAt);
+
+  // Takes the memory a writer needs in buffer ahead of it, for a caller
+  // that would rather take it before other memory. Throws std::bad_alloc.
+  static void reserve(platform::Buffer* buffer, size_t writeAt = kWriteAt) {
+    buffer->reserve(writeAt + kMaxChatRequest);
+  }
 
   CommentXmlWriter(const CommentXmlWriter&) = delete;
   CommentXmlWriter& operator=(const CommentXmlWriter&) = delete;
+
+  void writeHead(int32_t id);
 
   // Appends the record's chat element.
   void writeChat(const CacheRecord& record);
@@ -143,105 +82,41 @@ class CommentXmlWriter {
   // next() returns false: writeChat for each, in one loop.
   void writeChats(RecordWalker* walker);
 
-  // The chat elements written so far, a helper's parts included once
-  // joined.
-  uint32_t chats() const { return own_.chats; }
+  void writeFoot();
 
-  // Writes the foot and, when every byte was written, puts the document in
-  // place; after a failure the output file stays as it was. Returns ok when
-  // the whole document is in place. Later calls return the same.
-  const Status& finish();
+  // Hands what the writer holds to the sink.
+  void flush();
 
-  // The first failure ("cannot create: ...", "write failed: ...",
-  // "cannot replace: ..."); ok while there is none. Read it on the
-  // writer's thread while no helper's part is being written.
-  const Status& status() const { return status_; }
+  // Numbers the next chat chatsBefore + 1.
+  void numberFrom(uint32_t chatsBefore);
 
-  // Formats the chats of a part of the document on a second thread. For
-  // each stretch of records split in two, with n records in the first
-  // part:
-  //
-  //   helper thread:  helper.begin(writer.chats() + n); helper.writeChat(r)
-  //                   or writeChats() for the second part; then, once the
-  //                   writer has handed over, helper.end()
-  //   this thread:    writer.writeChat(r) or writeChats() for the first
-  //                   part; writer.handOver(); and once the helper has
-  //                   written its last chat, writer.join(helper)
-  //
-  // The writer's part is written before the helper's, and the writer
-  // writes nothing more until the helper's end() has written its part.
-  // begin(), writeChat() and end() belong to the helper's thread, and
-  // make it wait for its turn when its buffer fills before the writer has
-  // handed over. The helper must be ended before the writer finishes or
-  // is destroyed.
-  class Helper {
-   public:
-    // buffer as for the writer; the helper takes it on construction.
-    // Throws std::bad_alloc when it cannot be had.
-    Helper(CommentXmlWriter* writer, platform::Buffer* buffer);
-
-    // Starts a part whose first chat follows `chatsBefore` chats.
-    void begin(uint32_t chatsBefore);
-    void writeChat(const CacheRecord& record);
-    void writeChats(RecordWalker* walker);
-    // Writes the rest of the part, once it is the helper's turn, and
-    // hands the turn back to the writer, with what it threw, if anything,
-    // for the writer to rethrow.
-    void end();
-    // The chats of the part begun last.
-    uint32_t chats() const { return lane_.chats; }
-
-   private:
-    CommentXmlWriter* writer_;
-    Lane lane_;
-  };
-
-  // Ends the writer's part of a stretch: writes what it holds and lets
-  // the helper's part follow. Rethrows, here, what the helper's end() of
-  // the part before threw.
-  void handOver();
-
-  // Counts the helper's chats, which have been written or will be, and
-  // goes on numbering after them.
-  void join(const Helper& helper);
-
-  // For a writer given up while a helper's part runs (its thread failed):
-  // the helper then drops what it would write instead of waiting for a
-  // turn that will not come. The writer may then only be destroyed, which
-  // leaves the output file as it was.
-  void abandon() noexcept;
+  // The number of the last chat written (0 before the first): the chats
+  // before those written since numberFrom(), and those.
+  uint32_t chats() const { return chats_; }
 
  private:
-  // Appends a chat element to the lane. A sink for writeChatTo, in the
-  // source file, gives room at the lane's end with room(lane, n) (at
-  // least n bytes, writing out what it holds first if needed) and keeps
-  // what was written with done(lane, end).
-  void writeChatInto(Lane* lane, const CacheRecord& record);
-  void writeChatsInto(Lane* lane, RecordWalker* walker);
-  char* room(Lane* lane, size_t n);
-  void makeRoom(Lane* lane, size_t n);
-  static void done(Lane* lane, const char* end);
-  // Makes the lane's next pages resident, and writes it out when full.
-  void passMark(Lane* lane);
-  // Writes the lane's bytes to the file once it is the lane's turn, unless
-  // a write failed before (or the writer was abandoned); the lane is then
-  // empty.
-  void writeOut(Lane* lane);
-  // Waits for the turn. Returns false when the writer was abandoned;
-  // rethrows, in the writer's turn, what the helper passed it with.
-  bool awaitTurn(Turn turn);
-  void passTurn(Turn to, std::exception_ptr failure = nullptr);
+  // What writeChatTo writes through: room(n) gives at least n bytes at the
+  // end of what is held, handing what is held to the sink first when the
+  // buffer lacks them; done(end) keeps what was written.
+  struct Sink {
+    CommentXmlWriter* writer;
+    char* room(size_t n) { return writer->room(n); }
+    void done(const char* end) { writer->used_ = static_cast<size_t>(end - writer->buffer_->data()); }
+  };
+  void formatChat(const CacheRecord& record);
+  char* room(size_t n);
+  void makeRoom(size_t n);
+  // Makes the buffer's next pages resident, and flushes when writeAt is
+  // reached.
+  void passMark();
 
-  bool finished_ = false;
-  Status status_;          // changed only in the turn of whoever changes it
-  platform::Buffer ownBuffer_;       // used when the caller gives none
-  Lane own_;
-  platform::OutputFile file_;
-  std::mutex turnMutex_;
-  std::condition_variable turnChanged_;
-  Turn turn_ = Turn::kWriter;
-  std::exception_ptr helperFailure_;  // passed with the turn
-  bool abandoned_ = false;
+  ByteSink* const sink_;
+  platform::Buffer* const buffer_;
+  const size_t writeAt_;
+  size_t used_ = 0;
+  size_t mark_ = 0;         // where passMark() is due
+  DecimalCounter number_;   // the no of the next chat
+  uint32_t chats_ = 0;
 };
 
 }  // namespace ordil

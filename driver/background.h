@@ -1,10 +1,9 @@
 // A second thread that runs jobs for its owner one after another, in the
-// order they were handed over, so that reads and writes can go on while
-// the owner works on something else: the read-ahead of a file and the
-// formatting of the second part of its records share one. A job that
-// throws does not end the process: what it threw reaches the owner.
-#ifndef ORDIL_BASE_BACKGROUND_H_
-#define ORDIL_BASE_BACKGROUND_H_
+// order they were handed over, so that reads and formatting can go on while
+// the owner works on something else (driver/pipeline.h). A job that throws
+// does not end the process: what it threw reaches the owner.
+#ifndef ORDIL_DRIVER_BACKGROUND_H_
+#define ORDIL_DRIVER_BACKGROUND_H_
 
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +17,8 @@
 
 namespace ordil {
 
+// start(), done(), wait() and destruction belong to the owner's thread;
+// the jobs run on the second one.
 class Background {
  public:
   // Says which job to wait for.
@@ -116,4 +117,4 @@ class Background {
 
 }  // namespace ordil
 
-#endif  // ORDIL_BASE_BACKGROUND_H_
+#endif  // ORDIL_DRIVER_BACKGROUND_H_

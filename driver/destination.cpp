@@ -1,0 +1,39 @@
+#include "driver/destination.h"
+
+namespace ordil {
+
+std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath) {
+  platform::NativeFileName name = platform::nativeFileName(inputPath);
+  if (!replaceFirstAshx(&name)) return std::nullopt;
+  return name;
+}
+
+Destination::Destination(const OutputTarget& target)
+    : nothing_(target.kind == OutputTarget::Kind::kNothing) {
+  switch (target.kind) {
+    case OutputTarget::Kind::kFile:
+      status_ = file_.create(target.name, target.placement, target.folder);
+      break;
+    case OutputTarget::Kind::kStandardOutput:
+      file_.useStandardOutput();
+      break;
+    case OutputTarget::Kind::kNothing:
+      break;
+  }
+}
+
+void Destination::write(const char* data, size_t n) {
+  if (status_.ok() && !nothing_) status_ = file_.write(data, n);
+}
+
+const Status& Destination::commit() {
+  if (nothing_) return status_;
+  if (status_.ok()) {
+    status_ = file_.commit();
+  } else {
+    file_.discard();
+  }
+  return status_;
+}
+
+}  // namespace ordil

@@ -1,0 +1,83 @@
+// Where a document goes: the name it takes beside its cache file, and the
+// destination a conversion creates, writes, and commits or abandons.
+#ifndef ORDIL_DRIVER_DESTINATION_H_
+#define ORDIL_DRIVER_DESTINATION_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "base/byte_sink.h"
+#include "base/status.h"
+#include "platform/file_name.h"
+#include "platform/output_file.h"
+
+namespace ordil {
+
+// Replaces the first "ashx" in path, searched from the start and
+// case-sensitively over the whole path, by "xml". Returns false and leaves
+// path alone when there is none. Works on narrow (byte) and wide names.
+template <typename String>
+bool replaceFirstAshx(String* path) {
+  using Char = typename String::value_type;
+  static constexpr Char kAshx[] = {'a', 's', 'h', 'x', 0};
+  static constexpr Char kXml[] = {'x', 'm', 'l', 0};
+  const size_t at = path->find(kAshx);
+  if (at == String::npos) return false;
+  path->replace(at, 4, kXml);
+  return true;
+}
+
+// The document's name for an input path in the narrow code page, or none
+// when the path holds no "ashx". The search runs on the platform's own form
+// of the name, so it never matches inside a multi-byte character.
+std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
+
+// Where a document goes: a file by its platform name, standard output, or
+// nowhere (a run that only decodes). For a file, placement says what may
+// stand in its place (a link, a FIFO), and folder, when given, is the
+// folder it is made in, which must stay open until the document is
+// committed or abandoned.
+struct OutputTarget {
+  enum class Kind { kFile, kStandardOutput, kNothing };
+  platform::NativeFileName name;
+  Kind kind = Kind::kFile;
+  platform::Placement placement = platform::Placement::kDerived;
+  const platform::Folder* folder = nullptr;
+};
+
+// One document's destination, which takes the document whole or not at
+// all (platform::OutputFile). Construction creates it; write() appends;
+// commit() puts the document in place when every byte was written.
+// Destruction without commit() abandons the document and leaves the place
+// as it was. A failure never throws: the first is kept in status() and
+// every write after it is dropped.
+//
+// Two threads may write it in turns (the pipeline's formatting): each
+// write, and so status_, belongs to whoever has the turn.
+class Destination final : public ByteSink {
+ public:
+  explicit Destination(const OutputTarget& target);
+
+  Destination(const Destination&) = delete;
+  Destination& operator=(const Destination&) = delete;
+
+  void write(const char* data, size_t n) override;
+
+  // Ok, or the first failure: "cannot create: ...", "not written: ...",
+  // "write failed: ...", "cannot replace: ...".
+  const Status& status() const { return status_; }
+
+  // Puts the document in place, or, after a failure, leaves the place as
+  // it was. Returns ok when the whole document is in place.
+  const Status& commit();
+
+ private:
+  Status status_;
+  bool nothing_;
+  platform::OutputFile file_;
+};
+
+}  // namespace ordil
+
+#endif  // ORDIL_DRIVER_DESTINATION_H_
