@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/code_page.h"
 #include "platform/file_name.h"
 #include "platform/folder.h"
 #include "platform/input_file.h"
