@@ -62,19 +62,17 @@ BENCHMARK(BM_AppendChat)
     ->Args({10, 1})->Args({40, 1})->Args({200, 1});
 
 // Escapes the fields of 10,000 generated comments, text and user id, with
-// one path; range(0) is the profile (0 realistic, 1 stress), range(1) the
-// path (0 portable, 1 vector, 2 wide vector).
+// one kernel; range(0) is the profile (0 realistic, 1 stress), range(1) the
+// kernel (0 portable, 1 sse2, 2 avx2).
 void BM_Escape(benchmark::State& state) {
   const auto mix = state.range(0) == 0 ? ordil::tools::RandomMix::kRealistic
                                        : ordil::tools::RandomMix::kStress;
-  const ordil::EscapePath paths[] = {ordil::EscapePath::kPortable, ordil::EscapePath::kVector,
-                                      ordil::EscapePath::kWideVector};
-  const ordil::EscapePath path = paths[state.range(1)];
-  if ((path == ordil::EscapePath::kVector && !ordil::hasVectorEscaping()) ||
-      (path == ordil::EscapePath::kWideVector && !ordil::hasWideVectorEscaping())) {
-    state.SkipWithError("this path is not there");
+  const std::vector<const ordil::EscapeKernel*> kernels = ordil::availableEscapeKernels();
+  if (static_cast<size_t>(state.range(1)) >= kernels.size()) {
+    state.SkipWithError("this processor lacks the kernel");
     return;
   }
+  const ordil::EscapeKernel& kernel = *kernels[static_cast<size_t>(state.range(1))];
   const std::vector<ordil::tools::Comment> comments = ordil::tools::randomRecords(14, 10000, mix);
   size_t bytes = 0;
   size_t longest = 0;
@@ -85,8 +83,8 @@ void BM_Escape(benchmark::State& state) {
   std::string out(ordil::maxEscapedSize(longest), '\0');
   for (auto _ : state) {
     for (const auto& c : comments) {
-      benchmark::DoNotOptimize(ordil::escapeTextTo(c.text, out.data(), path));
-      benchmark::DoNotOptimize(ordil::escapeAttributeTo(c.userId, out.data(), path));
+      benchmark::DoNotOptimize(kernel.text(c.text, nullptr, out.data()));
+      benchmark::DoNotOptimize(kernel.attribute(c.userId, nullptr, out.data()));
     }
     benchmark::ClobberMemory();
   }
@@ -94,7 +92,7 @@ void BM_Escape(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(comments.size()));
 }
 BENCHMARK(BM_Escape)
-    ->ArgNames({"stress", "vector"})
+    ->ArgNames({"stress", "kernel"})
     ->Args({0, 0})->Args({0, 1})->Args({0, 2})->Args({1, 0})->Args({1, 1})->Args({1, 2});
 
 }  // namespace

@@ -5,9 +5,11 @@
 //   - escaped text and attribute values hold no character XML 1.0 forbids
 //     and no raw markup, and read back, unescaped as a parser would, to the
 //     input with its ill-formed and forbidden characters replaced by U+FFFD.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/fuzz_checks.h"
 #include "platform/code_page.h"
@@ -93,25 +95,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(parserReading(text, false) == expected);
   check(parserReading(attribute, true) == expected);
 
-  // The vector paths (16 and, where the processor has AVX2, 32 bytes at a
-  // time) and the portable one give the same bytes.
+  // Every kernel the processor runs (16 and, where it has AVX2, 32 bytes at
+  // a time) gives what the portable one gives, with each of its entries.
   std::string portable(ordil::maxEscapedSize(in.size()), '\0');
   std::string vector(ordil::maxEscapedSize(in.size()), '\0');
   std::string portableField(ordil::maxEscapedSize(in.size()), '\0');
-  for (const bool attr : {false, true}) {
-    using Escape = char* (*)(std::string_view, char*, ordil::EscapePath, const char*);
-    const auto escape = attr ? static_cast<Escape>(ordil::escapeAttributeTo)
-                             : static_cast<Escape>(ordil::escapeTextTo);
-    const char* p = escape(in, portable.data(), ordil::EscapePath::kPortable, nullptr);
+  static const std::vector<const ordil::EscapeKernel*> kernels = ordil::availableEscapeKernels();
+  using Entry = char* (*)(std::string_view, const char*, char*);
+  const auto entries = [](const ordil::EscapeKernel& k) {
+    return std::array<Entry, 4>{k.text, k.attribute, k.textValue, k.attributeValue};
+  };
+  const auto reference = entries(*kernels.front());
+  for (size_t e = 0; e < reference.size(); ++e) {
+    const char* p = reference[e](in, nullptr, portable.data());
     // The first three quarters of the input as a field followed by the
-    // rest, which the vector paths may load but must not use.
+    // rest, which the vector kernels may load but must not use.
     const std::string_view field = in.substr(0, in.size() - in.size() / 4);
-    const char* pf = escape(field, portableField.data(), ordil::EscapePath::kPortable, nullptr);
-    for (const auto path : {ordil::EscapePath::kVector, ordil::EscapePath::kWideVector}) {
-      const char* v = escape(in, vector.data(), path, nullptr);
+    const char* pf = reference[e](field, nullptr, portableField.data());
+    for (size_t k = 1; k < kernels.size(); ++k) {
+      const Entry entry = entries(*kernels[k])[e];
+      const char* v = entry(in, nullptr, vector.data());
       check(std::string_view(portable.data(), static_cast<size_t>(p - portable.data())) ==
             std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));
-      v = escape(field, vector.data(), path, in.data() + in.size());
+      v = entry(field, in.data() + in.size(), vector.data());
       check(std::string_view(portableField.data(),
                              static_cast<size_t>(pf - portableField.data())) ==
             std::string_view(vector.data(), static_cast<size_t>(v - vector.data())));

@@ -36,7 +36,21 @@ std::string escapedAttribute(std::string_view s) {
   return out;
 }
 
-TEST(XmlEscape, TextAndAttributeTables) {
+// The escaper tests run once for each kernel this processor runs, which
+// the escapers use for the test's length.
+class XmlEscape : public ::testing::TestWithParam<const EscapeKernel*> {
+ protected:
+  void SetUp() override { before_ = useEscapeKernelForTesting(*GetParam()); }
+  void TearDown() override { useEscapeKernelForTesting(before_); }
+
+ private:
+  EscapeKernel before_{};
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryKernel, XmlEscape, ::testing::ValuesIn(availableEscapeKernels()),
+                         [](const auto& kernel) { return std::string(kernel.param->name); });
+
+TEST_P(XmlEscape, TextAndAttributeTables) {
   struct Case {
     std::string in, text, attribute;
   } cases[] = {
@@ -83,7 +97,7 @@ std::string escapeThroughUtf16(std::string_view utf8, bool attribute) {
   return utf16ToUtf8(escaped);
 }
 
-TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
+TEST_P(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
   std::mt19937 rng(42);
   const char interesting[] = "\t\n\r&<>\"'a\x01\x7F\x80\xBF\xC2\xE0\xED\xEF\xF0\xF4\xFF";
   const char plain[] = "abcXYZ019 .-_~";
@@ -103,27 +117,19 @@ TEST(XmlEscape, OnePassAgreesWithEscapingThroughUtf16) {
   }
 }
 
-// Escapes with one path into a heap block of exactly the room asked for, so
-// that the sanitizer run sees any byte stored past it. The bytes after in,
-// up to readable, may be loaded.
-std::string escapedBy(EscapePath path, std::string_view in, bool attribute,
-                      const char* readable = nullptr) {
+// Escapes with one of a kernel's entries into a heap block of exactly the
+// room asked for, so that the sanitizer run sees any byte stored past it.
+// The bytes after in, up to readable, may be loaded.
+using Entry = char* (*)(std::string_view, const char*, char*);
+std::string escapedBy(Entry entry, std::string_view in, const char* readable = nullptr) {
   const std::unique_ptr<char[]> block(new char[maxEscapedSize(in.size())]);
-  char* end = attribute ? escapeAttributeTo(in, block.get(), path, readable)
-                        : escapeTextTo(in, block.get(), path, readable);
-  return std::string(block.get(), end);
+  return std::string(block.get(), entry(in, readable, block.get()));
 }
 
-// The vector paths this build and processor have.
-std::vector<EscapePath> vectorPaths() {
-  std::vector<EscapePath> paths;
-  if (hasVectorEscaping()) paths.push_back(EscapePath::kVector);
-  if (hasWideVectorEscaping()) paths.push_back(EscapePath::kWideVector);
-  return paths;
-}
-
-TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
-  if (vectorPaths().empty()) GTEST_SKIP() << "this build has the portable path only";
+TEST_P(XmlEscape, KernelGivesWhatThePortableOneGives) {
+  const EscapeKernel& kernel = *GetParam();
+  const EscapeKernel& portable = *availableEscapeKernels().front();
+  if (&kernel == &portable) GTEST_SKIP() << "the portable kernel is the reference";
   // Pieces that each path treats on its own: plain ASCII, each kind of
   // character that needs work, the characters whose leads the vector paths
   // take as they are and the rare ones they judge apart (E0, ED, EF, F0, F4
@@ -153,25 +159,25 @@ TEST(XmlEscape, VectorPathsGiveWhatThePortableOneGives) {
       // vector paths may load but must not use.
       const std::string_view field = in.substr(0, rng() % (in.size() + 1));
       const char* const readable = s.data() + s.size();
-      for (const bool attribute : {false, true}) {
-        const std::string portable = escapedBy(EscapePath::kPortable, in, attribute);
-        const std::string portableField = escapedBy(EscapePath::kPortable, field, attribute);
-        for (const EscapePath path : vectorPaths()) {
-          ASSERT_EQ(escapedBy(path, in, attribute), portable)
-              << ::testing::PrintToString(std::string(in)) << (attribute ? " (attribute)" : "")
-              << (path == EscapePath::kWideVector ? " (wide)" : "");
-          ASSERT_EQ(escapedBy(path, field, attribute, readable), portableField)
-              << ::testing::PrintToString(std::string(field)) << " followed by "
-              << ::testing::PrintToString(std::string(in.substr(field.size())))
-              << (attribute ? " (attribute)" : "")
-              << (path == EscapePath::kWideVector ? " (wide)" : "");
-        }
+      const struct {
+        const char* name;
+        Entry entry, reference;
+      } entries[] = {{"text", kernel.text, portable.text},
+                     {"attribute", kernel.attribute, portable.attribute},
+                     {"text value", kernel.textValue, portable.textValue},
+                     {"attribute value", kernel.attributeValue, portable.attributeValue}};
+      for (const auto& e : entries) {
+        ASSERT_EQ(escapedBy(e.entry, in), escapedBy(e.reference, in))
+            << e.name << ": " << ::testing::PrintToString(std::string(in));
+        ASSERT_EQ(escapedBy(e.entry, field, readable), escapedBy(e.reference, field))
+            << e.name << ": " << ::testing::PrintToString(std::string(field)) << " followed by "
+            << ::testing::PrintToString(std::string(in.substr(field.size())));
       }
     }
   }
 }
 
-TEST(XmlEscape, FieldValuesEndAtTheFirstNul) {
+TEST_P(XmlEscape, FieldValuesEndAtTheFirstNul) {
   // A record's fields are escaped up to their first NUL, which the scan
   // for work finds; what follows it, however ill-formed, is not looked at.
   const std::string_view pieces[] = {"a", "&", "\n", "\xE3\x81\x82", "\xF0\x9F\x98\x80",
@@ -198,7 +204,7 @@ TEST(XmlEscape, FieldValuesEndAtTheFirstNul) {
   }
 }
 
-TEST(XmlEscape, EmptyFieldsGiveNothing) {
+TEST_P(XmlEscape, EmptyFieldsGiveNothing) {
   // Empty fields at either end of the readable bytes, and with none, write
   // nothing, whatever the bytes around them hold.
   const std::string data(64, '<');
@@ -211,7 +217,7 @@ TEST(XmlEscape, EmptyFieldsGiveNothing) {
   }
 }
 
-TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
+TEST_P(XmlEscape, StaysWithinTheRoomItAsksFor) {
   // Escaped into heap blocks of exactly maxEscapedSize bytes, so that the
   // sanitizer run catches any word stored past the end.
   const std::string inputs[] = {"", "a", "ab", "&", "&&&&&&&&&&&&&&&&&", "\r\r\r",
@@ -224,12 +230,11 @@ TEST(XmlEscape, StaysWithinTheRoomItAsksFor) {
                                 std::string(31, '&'), std::string(33, '<'), std::string(1, '\n')};
   for (const std::string& in : inputs) {
     SCOPED_TRACE(::testing::PrintToString(in));
-    for (const bool attribute : {false, true}) {
-      for (const EscapePath path :
-           {EscapePath::kPortable, EscapePath::kVector, EscapePath::kWideVector}) {
-        EXPECT_EQ(escapedBy(path, in, attribute), escapeThroughUtf16(in, attribute));
-      }
-    }
+    const EscapeKernel& kernel = *GetParam();
+    EXPECT_EQ(escapedBy(kernel.text, in), escapeThroughUtf16(in, false));
+    EXPECT_EQ(escapedBy(kernel.attribute, in), escapeThroughUtf16(in, true));
+    EXPECT_EQ(escapedBy(kernel.textValue, in), escapeThroughUtf16(in, false));
+    EXPECT_EQ(escapedBy(kernel.attributeValue, in), escapeThroughUtf16(in, true));
   }
 }
 

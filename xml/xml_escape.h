@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ordil {
 
@@ -44,20 +45,29 @@ char* escapeAttributeTo(std::string_view utf8, char* out);
 char* escapeTextValueTo(std::string_view field, const char* readable, char* out);
 char* escapeAttributeValueTo(std::string_view field, const char* readable, char* out);
 
-// The escapers' paths, which give the same bytes for every input: the
-// portable one, a word of 8 bytes at a time; where the build has it (SSE2,
-// on every x86-64 processor) the vector one, 16 bytes at a time; and where
-// the processor also has AVX2, the wide vector one, 32 bytes at a time. The
-// calls above use the widest there is. For the tests, the benchmarks and
-// the fuzz target, which compare them; a path that is not there runs the
-// next narrower one. readable is as for the field escapers above.
-enum class EscapePath { kPortable, kVector, kWideVector };
-bool hasVectorEscaping();
-bool hasWideVectorEscaping();
-char* escapeTextTo(std::string_view utf8, char* out, EscapePath path,
-                   const char* readable = nullptr);
-char* escapeAttributeTo(std::string_view utf8, char* out, EscapePath path,
-                        const char* readable = nullptr);
+// The kernels that do the escaping, which give the same bytes for every
+// input: the portable one, a word of 8 bytes at a time; where the build has
+// it (SSE2, on every x86-64 processor), 16 bytes at a time; and where the
+// processor also has AVX2, 32 bytes at a time. Each entry is as the call
+// above of the same name, readable as for the field escapers (the
+// portable kernel never loads past a field).
+struct EscapeKernel {
+  const char* name;     // "portable", "sse2", "avx2"
+  bool (*supported)();  // whether this processor runs it
+  char* (*text)(std::string_view utf8, const char* readable, char* out);
+  char* (*attribute)(std::string_view utf8, const char* readable, char* out);
+  char* (*textValue)(std::string_view field, const char* readable, char* out);
+  char* (*attributeValue)(std::string_view field, const char* readable, char* out);
+};
+
+// The kernels of this build that this processor runs, narrowest first.
+// The calls above use the last, chosen once, at start-up.
+std::vector<const EscapeKernel*> availableEscapeKernels();
+
+// Makes the calls above use kernel instead, for the tests and benchmarks
+// that compare the kernels; not while another thread escapes. Returns the
+// kernel used until then.
+EscapeKernel useEscapeKernelForTesting(const EscapeKernel& kernel);
 
 }  // namespace ordil
 
