@@ -5,6 +5,7 @@
 #define ORDIL_BASE_STATUS_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,9 @@
 
 namespace ordil {
 
+// Success is a null pointer, as leveldb's Status has it: making, moving and
+// dropping one costs next to nothing, so a Status may be made per record.
+// Only a failure takes memory (and may throw std::bad_alloc).
 class Status {
  public:
   enum class Kind : uint8_t {
@@ -23,44 +27,63 @@ class Status {
     kNoMemory,
   };
 
-  Status() = default;  // success
-  Status(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+  Status() noexcept = default;  // success
+  // A failure of the kind (kOk gives success, and the message is dropped).
+  Status(Kind kind, std::string message)
+      : rep_(kind == Kind::kOk ? nullptr : new Rep{kind, std::move(message), std::nullopt}) {}
+
+  Status(const Status& other) : rep_(other.rep_ ? new Rep(*other.rep_) : nullptr) {}
+  Status& operator=(const Status& other) {
+    if (this != &other) rep_.reset(other.rep_ ? new Rep(*other.rep_) : nullptr);
+    return *this;
+  }
+  Status(Status&&) noexcept = default;
+  Status& operator=(Status&&) noexcept = default;
 
   static Status usage(std::string message) { return {Kind::kUsage, std::move(message)}; }
   static Status io(std::string message) { return {Kind::kIo, std::move(message)}; }
   static Status noMemory() { return {Kind::kNoMemory, "not enough memory"}; }
 
-  bool ok() const { return kind_ == Kind::kOk; }
-  Kind kind() const { return kind_; }
+  bool ok() const { return rep_ == nullptr; }
+  Kind kind() const { return rep_ ? rep_->kind : Kind::kOk; }
 
   // Whether it says a record could not be decoded.
-  bool isUndecodable() const { return kind_ == Kind::kTruncated || kind_ == Kind::kMalformed; }
+  bool isUndecodable() const {
+    return kind() == Kind::kTruncated || kind() == Kind::kMalformed;
+  }
 
   // The short message, e.g. "cannot open: No such file or directory" or
   // "record at byte 42: text runs past the end of the data"; empty when ok.
-  const std::string& message() const { return message_; }
+  const std::string& message() const {
+    static const std::string kNone;
+    return rep_ ? rep_->message : kNone;
+  }
 
   // Where in the input the failure lies, when that helps.
-  std::optional<uint64_t> offset() const { return offset_; }
+  std::optional<uint64_t> offset() const { return rep_ ? rep_->offset : std::nullopt; }
 
-  // The same failure with "context: " before its message.
+  // The same failure with "context: " before its message; success stays
+  // success.
   Status withContext(std::string_view context) const {
     Status s = *this;
-    s.message_.insert(0, std::string(context) + ": ");
+    if (s.rep_) s.rep_->message.insert(0, std::string(context) + ": ");
     return s;
   }
 
   // The same failure placed at a record's offset in the input.
   Status atRecord(uint64_t offset) const {
     Status s = withContext("record at byte " + std::to_string(offset));
-    s.offset_ = offset;
+    if (s.rep_) s.rep_->offset = offset;
     return s;
   }
 
  private:
-  Kind kind_ = Kind::kOk;
-  std::string message_;
-  std::optional<uint64_t> offset_;
+  struct Rep {
+    Kind kind;
+    std::string message;
+    std::optional<uint64_t> offset;
+  };
+  std::unique_ptr<Rep> rep_;
 };
 
 }  // namespace ordil

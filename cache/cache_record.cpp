@@ -209,7 +209,7 @@ bool RecordWalker::next(CacheRecord* record) {
     hungry_ = !last_;  // whether a record follows is not known yet
     return false;
   }
-  Status& failure = failure_;  // kept, so that no Status is made per record
+  Status failure;
   const char* after = decodeRecord(pos_, limit_, record, &failure);
   if (after == nullptr) {
     // Before the last window, a record that runs past the window may yet

@@ -136,7 +136,6 @@ class alignas(kCacheLine) RecordWalker {
   bool last_ = false;
   bool hungry_ = true;
   Status status_;
-  Status failure_;  // where decodeRecord says why, before it is taken
 };
 
 }  // namespace ordil
