@@ -242,7 +242,7 @@ class Reporter {
     eraseProgress();
   }
 
-  int status() const { return incomplete_ > 0 ? kExitIncomplete : kExitOk; }
+  bool anyIncomplete() const { return incomplete_ > 0; }
   bool undecodable() const { return undecodable_; }
 
  private:
@@ -252,12 +252,8 @@ class Reporter {
     if (outcome.undecodable) undecodable_ = true;
     if (!outcome.complete()) {
       eraseProgress();
-      for (const Problem& p : outcome.problems) {
-        *context_.err << "ordil: " << p.path << ": " << p.status.message() << '\n';
-      }
-      if (outcome.problems.empty()) {
-        *context_.err << "ordil: " << result.inputPath << ": not enough memory\n";
-      }
+      for (const Problem& p : outcome.problems) printProblem(*context_.err, p.path, p.status.message());
+      if (outcome.problems.empty()) printProblem(*context_.err, result.inputPath, "not enough memory");
       context_.err->flush();
     }
     if (options_.verbose) {
@@ -361,11 +357,10 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   // written during the run are never taken for inputs.
   Lister lister;
   for (const std::string& path : options.paths) lister.addPath(path);
-  int status = kExitOk;
+  ExitStatus status;
   for (const Problem& p : lister.problems) {
-    *context.err << "ordil: " + p.path + ": " + p.status.message() + "\n";
-    status = std::max(status, p.status.kind() == Status::Kind::kUsage ? kExitUsage
-                                                                      : kExitIncomplete);
+    printProblem(*context.err, p.path, p.status.message());
+    status.add(p.status);
   }
   const std::vector<Item>& items = lister.items;
 
@@ -418,9 +413,8 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   reporter.end();
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);
-  status = std::max(status, reporter.status());
-  if (!outputWasWritten(context)) status = std::max(status, kExitIncomplete);
-  return status;
+  if (reporter.anyIncomplete() || !outputWasWritten(context)) status.addIncomplete();
+  return status.value();
 }
 
 }  // namespace ordil

@@ -20,6 +20,10 @@
 
 namespace ordil {
 
+void printProblem(std::ostream& err, std::string_view path, std::string_view message) {
+  err << "ordil: " << path << ": " << message << '\n';
+}
+
 namespace {
 
 constexpr std::string_view kUsage =
@@ -86,11 +90,12 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
   const std::optional<platform::NativeFileName> beside = outputNameFor(path);
   if (!beside) {
     const bool folder = platform::isFolder(path);
-    *context.err << "ordil: " << path << ": "
-                 << (folder ? "is a folder" + folderHint(path)
-                            : std::string("no \"ashx\" in the path; nothing converted"))
-                 << '\n';
-    return kExitUsage;
+    const Status unusable = Status::usage(folder ? "is a folder" + folderHint(path)
+                                                 : "no \"ashx\" in the path; nothing converted");
+    printProblem(*context.err, path, unusable.message());
+    ExitStatus status;
+    status.add(unusable);
+    return status.value();
   }
   Conversion conversion;
   conversion.inputPath = path;
@@ -110,17 +115,20 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
   Converter converter;
   const Outcome outcome = converter.convert(conversion);
   if (outcome.undecodable) context.presentFailureMessage(kFailureCaption, kFailureMessage);
+  ExitStatus status;
   for (const Problem& p : outcome.problems) {
     std::string message = p.status.message();
     if (p.path == path && p.status.kind() == Status::Kind::kIo && platform::isFolder(path)) {
       message += folderHint(path);
     }
-    *context.err << "ordil: " << p.path << ": " << message << '\n';
+    printProblem(*context.err, p.path, message);
+    status.add(p.status);
   }
-  if (outcome.problems.empty() && outcome.outOfMemory) {
-    *context.err << "ordil: " << path << ": not enough memory\n";
+  if (!outcome.complete()) {
+    if (outcome.problems.empty()) printProblem(*context.err, path, "not enough memory");
+    status.addIncomplete();
   }
-  return outcome.complete() ? kExitOk : kExitIncomplete;
+  return status.value();
 }
 
 // Reads the number of jobs: a whole number of at least 1.

@@ -9,12 +9,34 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
+
 namespace ordil {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;          // complete conversion, or --help
 inline constexpr int kExitIncomplete = 1;  // some comments or the file lost
 inline constexpr int kExitUsage = 2;       // no path, or no "ashx" in it
+
+// The exit status of a run: the worst of what it met. A failure of kind
+// kUsage (a path that cannot be used) gives kExitUsage, any other failure
+// or a file not converted whole kExitIncomplete.
+class ExitStatus {
+ public:
+  void add(const Status& failure) {
+    if (!failure.ok()) worsen(failure.kind() == Status::Kind::kUsage ? kExitUsage : kExitIncomplete);
+  }
+  void addIncomplete() { worsen(kExitIncomplete); }
+  int value() const { return value_; }
+
+ private:
+  void worsen(int status) { value_ = status > value_ ? status : value_; }
+  int value_ = kExitOk;
+};
+
+// Prints a problem as "ordil: PATH: MESSAGE" and a line end, piece by
+// piece, so that printing takes no memory.
+void printProblem(std::ostream& err, std::string_view path, std::string_view message);
 
 // Caption and text of the message for a cache file that cannot be decoded
 // (in English: parsing the ashx file failed; showing this file to its author
