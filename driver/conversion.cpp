@@ -19,13 +19,10 @@ namespace {
 constexpr uint64_t kMaxInputSize = std::numeric_limits<uint32_t>::max();
 static_assert(std::numeric_limits<size_t>::max() >= kMaxInputSize);
 
-// Inputs over this size are read ahead and their documents written by a
-// second thread; for less, starting one costs more than it spares.
+// Inputs over this size are read ahead and part of their documents
+// formatted by a second thread; for less, starting one costs more than it
+// spares.
 constexpr uint64_t kBackgroundFrom = 2 * kReadWindowSize;
-
-}  // namespace
-
-namespace {
 
 // What addFailure adds; throws std::bad_alloc when the message cannot be
 // had.

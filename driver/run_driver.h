@@ -1,5 +1,6 @@
-// One run of the converter: from the command line to the document and the
-// exit status. Everything the run prints is decided here.
+// One run of the converter: from the command line to the documents and the
+// exit status, in the single mode or the batch mode (driver/batch.h). What
+// the run prints, and the exit status, are decided in the driver alone.
 #ifndef ORDIL_DRIVER_RUN_DRIVER_H_
 #define ORDIL_DRIVER_RUN_DRIVER_H_
 
@@ -70,10 +71,11 @@ std::string unwrapQuotes(std::string path);
 // *context.err and returns false.
 bool outputWasWritten(const RunContext& context);
 
-// Runs the converter on argv[1] (the cache file path) and argv[2] (the
-// optional video id); argv[0] is the program name. Returns the exit status.
-// Every non-zero status comes with a line "ordil: PATH: reason" (or a usage
-// line) on *context.err.
+// Runs the converter on a command line (argv[0] is the program name): the
+// options, then a cache file and its optional video id, or with --batch
+// the paths of cache files and folders. Returns the exit status. Every
+// non-zero status comes with a line "ordil: PATH: reason" (or a usage line)
+// on *context.err.
 int runDriver(int argc, const char* const* argv, const RunContext& context);
 
 }  // namespace ordil

@@ -1,4 +1,6 @@
-// What the program needs to know of its console.
+// What the program asks of the system it runs on, beyond files: whether its
+// console is a terminal, how many processors there are, whether a path
+// names a folder.
 #ifndef ORDIL_PLATFORM_CONSOLE_H_
 #define ORDIL_PLATFORM_CONSOLE_H_
 

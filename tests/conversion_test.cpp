@@ -244,9 +244,7 @@ TEST(Converter, ConvertsInTheFolderItOpenedWhateverIsPlantedOnItsPath) {
   const Outcome outcome = Converter().convert(c);
   EXPECT_TRUE(outcome.complete());
   EXPECT_EQ(readFile(dir.path() / "share" / "gone" / "1.xml"),
-            testing::expectedHead("0") +
-                "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"u\" vpos=\"0\" "
-                "mail=\"184\">x</chat>\r\n</packet>");
+            testing::expectedHead("0") + testing::chatElement(1, "u", 0, "184", "x") + "</packet>");
   EXPECT_TRUE(fs::is_empty(dir.path() / "victim"));
 
   // Opened again, the folder is now a link: refused.

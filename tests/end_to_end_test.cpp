@@ -70,9 +70,7 @@ class EndToEnd : public ::testing::Test {
 
   static std::string chat(unsigned no, const std::string& userId, unsigned vpos,
                           const std::string& mail, const std::string& text) {
-    return "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(no) + "\" user_id=\"" +
-           userId + "\" vpos=\"" + std::to_string(vpos) + "\" mail=\"" + mail + "\">" + text +
-           "</chat>\r\n";
+    return testing::chatElement(no, userId, vpos, mail, text);
   }
 
   // The names in the test's folder, or in one inside it, sorted.

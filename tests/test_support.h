@@ -93,6 +93,21 @@ inline std::string expectedHead(std::string_view idText) {
   return head;
 }
 
+// A chat element as it must appear, with its line end, from the values of
+// its attributes and its content as they are written (escaped already).
+inline std::string chatElement(uint64_t no, std::string_view userId, uint64_t vpos,
+                               std::string_view mail, std::string_view text) {
+  std::string chat = "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(no) +
+                     "\" user_id=\"";
+  chat.append(userId);
+  chat += "\" vpos=\"" + std::to_string(vpos) + "\" mail=\"";
+  chat.append(mail);
+  chat += "\">";
+  chat.append(text);
+  chat += "</chat>\r\n";
+  return chat;
+}
+
 }  // namespace ordil::testing
 
 #endif  // ORDIL_TESTS_TEST_SUPPORT_H_

@@ -320,10 +320,9 @@ TEST(XmlDocument, ChatElements) {
 
 // The chat element built by hand from the one-pass escapers.
 std::string expectedChat(uint32_t number, const CacheRecord& r) {
-  return "<chat anonymity=\"1\" date=\"1\" no=\"" + std::to_string(number) + "\" user_id=\"" +
-         escapedAttribute(r.userId) + "\" vpos=\"" + std::to_string(r.position / 10) +
-         "\" mail=\"" + (r.mail.empty() ? "" : escapedAttribute(r.mail) + " ") + "184\">" +
-         escapedText(r.text) + "</chat>\r\n";
+  return testing::chatElement(number, escapedAttribute(r.userId), r.position / 10,
+                              (r.mail.empty() ? "" : escapedAttribute(r.mail) + " ") + "184",
+                              escapedText(r.text));
 }
 
 TEST(XmlDocument, LongTextsAreEscapedAsAWhole) {
