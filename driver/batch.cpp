@@ -303,11 +303,13 @@ class Reporter {
   }
 
   const size_t files_;
-  std::map<size_t, Result> waiting_;  // finished, not printed yet
   const BatchOptions& options_;
-  const RunContext& context_;
+  const RunContext& context_;  // its streams: written under mutex_
   const bool progress_;
+  // Every job reports through finished(); the fields below are guarded by
+  // mutex_, and read without it only once the jobs have ended.
   std::mutex mutex_;
+  std::map<size_t, Result> waiting_;  // finished, not printed yet
   size_t done_ = 0, printed_ = 0, incomplete_ = 0;
   bool undecodable_ = false;
   bool shown_ = false;
