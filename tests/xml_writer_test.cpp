@@ -369,11 +369,8 @@ TEST(CommentXmlWriter, WritesHeadChatsAndFootAtTheFlush) {
   writer.flush();  // nothing more to hand over
   EXPECT_EQ(sink.blocks.size(), 1u);
   EXPECT_EQ(writer.chats(), 2u);
-  EXPECT_EQ(sink.bytes,
-            expectedHead("678") +
-                "<chat anonymity=\"1\" date=\"1\" no=\"1\" user_id=\"abc\" vpos=\"99\" mail=\"184\">hello</chat>\r\n"
-                "<chat anonymity=\"1\" date=\"1\" no=\"2\" user_id=\"abc\" vpos=\"1\" mail=\"184\">bye</chat>\r\n"
-                "</packet>");
+  EXPECT_EQ(sink.bytes, expectedHead("678") + testing::chatElement(1, "abc", 99, "184", "hello") +
+                            testing::chatElement(2, "abc", 1, "184", "bye") + "</packet>");
 }
 
 TEST(CommentXmlWriter, HandsOverABlockOnceItHoldsWriteAtBytes) {
