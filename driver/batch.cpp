@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <system_error>
+#include <unordered_map>
 
 #include "driver/conversion.h"
 #include "platform/console.h"
@@ -54,22 +56,54 @@ struct Places {
   std::vector<uint32_t> rootOf;  // of each folder, in roots
   std::vector<fs::path> roots;
   std::vector<std::string> named;
+  std::optional<fs::path> outputRoot;  // -d: where the documents go instead
 
   // Opens the folder of a file found in one, from its root and following
   // no link below it, so that a folder replaced by a link since it was
   // listed leads nowhere (platform/folder.h).
   Status openFolder(const Item& item, platform::Folder* folder) const {
-    const fs::path& root = roots[rootOf[item.folder]];
-    std::vector<platform::NativeFileName> below;
-    for (const fs::path& part : folders[item.folder].lexically_relative(root)) {
-      if (part != ".") below.push_back(nativeName(part));
+    return folder->open(nativeName(roots[rootOf[item.folder]]), below(item));
+  }
+
+  // Opens the folder below outputRoot that the item's document goes in,
+  // making the folders that are not there, and following no link below
+  // outputRoot.
+  Status openOutputFolder(const Item& item, platform::Folder* folder) const {
+    std::error_code error;
+    fs::create_directories(*outputRoot, error);
+    if (error) {
+      return Status::io("cannot make the folder " + display(*outputRoot) + ": " + error.message());
     }
-    return folder->open(nativeName(root), below);
+    return folder->open(nativeName(*outputRoot), below(item), true);
   }
 
   fs::path input(const Item& item) const {
     return item.named == Item::kFound ? folders[item.folder] / pathOf(item.name)
                                       : pathOf(platform::nativeFileName(named[item.named]));
+  }
+
+  // The item's document: beside its input, or in its place below
+  // outputRoot; the first "ashx" of the input's own name becomes "xml".
+  fs::path output(const Item& item) const {
+    const fs::path in = input(item);
+    platform::NativeFileName name = nativeName(in.filename());
+    replaceFirstAshx(&name);
+    if (!outputRoot) return in.parent_path() / pathOf(name);
+    fs::path folder = *outputRoot;
+    for (const platform::NativeFileName& part : below(item)) folder /= pathOf(part);
+    return folder / pathOf(name);
+  }
+
+ private:
+  // The folders between the item's root and its own folder; none for a
+  // file named on the command line.
+  std::vector<platform::NativeFileName> below(const Item& item) const {
+    std::vector<platform::NativeFileName> parts;
+    if (item.named != Item::kFound) return parts;
+    for (const fs::path& part : folders[item.folder].lexically_relative(roots[rootOf[item.folder]])) {
+      if (part != ".") parts.push_back(nativeName(part));
+    }
+    return parts;
   }
 };
 
@@ -79,14 +113,12 @@ bool isCacheName(const fs::path& input) {
   return replaceFirstAshx(&name);
 }
 
-// The conversion of a cache file of the list: the document beside it, the
-// first "ashx" of its own name becoming "xml", the id read from the name's
-// part before its first ".".
+// The conversion of a cache file of the list: the document beside it, or
+// in its place below the output folder, the first "ashx" of its own name
+// becoming "xml", the id read from the name's part before its first ".".
 Conversion conversionFor(const Item& item, const Places& places) {
   const fs::path input = places.input(item);
-  platform::NativeFileName name = nativeName(input.filename());
-  replaceFirstAshx(&name);
-  const fs::path output = input.parent_path() / pathOf(name);
+  const fs::path output = places.output(item);
   Conversion c;
   c.inputPath = item.named == Item::kFound ? display(input) : places.named[item.named];
   c.inputName = nativeName(input);
@@ -317,24 +349,61 @@ class Reporter {
   std::chrono::steady_clock::time_point lastDrawn_;
 };
 
-// Converts one file of the list, or finds it up to date. Throws nothing:
-// what is thrown becomes the file's outcome.
-Result convertItem(const Item& item, const Places& places, const BatchOptions& options,
-                   Converter* converter) noexcept {
+// For each item whose document would be that of an item before it in the
+// list, that item's number, kNone for the others; empty when no two items
+// share a document.
+constexpr uint32_t kNone = UINT32_MAX;
+std::vector<uint32_t> sharedDocuments(const std::vector<Item>& items, const Places& places) {
+  std::unordered_map<platform::NativeFileName, uint32_t> first;
+  std::vector<uint32_t> sameAs;
+  for (uint32_t i = 0; i < items.size(); ++i) {
+    const auto [at, isFirst] = first.emplace(
+        platform::comparableFileName(nativeName(places.output(items[i]).lexically_normal())), i);
+    if (isFirst) continue;
+    if (sameAs.empty()) sameAs.assign(items.size(), kNone);
+    sameAs[i] = at->second;
+  }
+  return sameAs;
+}
+
+// Converts one file of the list, or finds it up to date, or, when its
+// document is that of an item before it (sharesWith), reports that.
+// Throws nothing: what is thrown becomes the file's outcome.
+Result convertItem(const Item& item, const Item* sharesWith, const Places& places,
+                   const BatchOptions& options, Converter* converter) noexcept {
   Result result;
   try {
     Conversion conversion = conversionFor(item, places);
     result.inputPath = conversion.inputPath;
+    if (sharesWith != nullptr) {
+      const Conversion first = conversionFor(*sharesWith, places);
+      result.outcome.problems.push_back(
+          {result.inputPath, Status::io("same document as " + first.inputPath + " (" +
+                                        first.outputPath + "); not converted")});
+      return result;
+    }
+    const auto notConverted = [&](const Status& why) {
+      result.outcome.problems.push_back({result.inputPath, why.withContext("not converted")});
+      return result;
+    };
     platform::Folder folder;
     if (item.named == Item::kFound) {
       if (const Status opened = places.openFolder(item, &folder); !opened.ok()) {
-        result.outcome.problems.push_back({result.inputPath, opened.withContext("not converted")});
-        return result;
+        return notConverted(opened);
       }
       conversion.folder = &folder;
       conversion.output.folder = &folder;
     }
-    if (options.update && upToDate(conversion)) {
+    platform::Folder outputFolder;
+    if (options.check) {
+      conversion.output.kind = OutputTarget::Kind::kNothing;
+    } else if (places.outputRoot) {
+      if (const Status opened = places.openOutputFolder(item, &outputFolder); !opened.ok()) {
+        return notConverted(opened);
+      }
+      conversion.output.folder = &outputFolder;
+    }
+    if (options.update && !options.check && upToDate(conversion)) {
       result.skipped = true;
     } else {
       result.outcome = converter->convert(conversion);
@@ -358,6 +427,9 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   // The whole list is made before the first conversion, so that documents
   // written during the run are never taken for inputs.
   Lister lister;
+  if (!options.outputDir.empty()) {
+    lister.places.outputRoot = pathOf(platform::nativeFileName(options.outputDir));
+  }
   for (const std::string& path : options.paths) lister.addPath(path);
   ExitStatus status;
   for (const Problem& p : lister.problems) {
@@ -365,6 +437,14 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
     status.add(p.status);
   }
   const std::vector<Item>& items = lister.items;
+  const Places& places = lister.places;
+  // Found before the first conversion, so that which file wins does not
+  // depend on the jobs.
+  const std::vector<uint32_t> sameAs =
+      places.outputRoot && !options.check ? sharedDocuments(items, places) : std::vector<uint32_t>();
+  const auto sharesWith = [&](size_t i) -> const Item* {
+    return sameAs.empty() || sameAs[i] == kNone ? nullptr : &items[sameAs[i]];
+  };
 
   Reporter reporter(items.size(), options, context);
   unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
@@ -380,7 +460,7 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   std::atomic<size_t> next{0};
   const auto work = [&](Converter* converter) {
     for (size_t i; (i = next.fetch_add(1)) < items.size();) {
-      Result result = convertItem(items[i], lister.places, options, converter);
+      Result result = convertItem(items[i], sharesWith(i), places, options, converter);
       if (result.outcome.outOfMemory && jobs > 1) {
         const std::lock_guard<std::mutex> lock(deferredMutex);
         deferred[i] = true;
@@ -410,7 +490,7 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   for (size_t i = 0; i < deferred.size(); ++i) {
     if (!deferred[i]) continue;
     Converter alone(Converter::Threads::kOne);
-    reporter.finished(i, convertItem(items[i], lister.places, options, &alone));
+    reporter.finished(i, convertItem(items[i], sharesWith(i), places, options, &alone));
   }
   reporter.end();
 

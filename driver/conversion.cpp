@@ -54,6 +54,17 @@ void addFailure(std::exception_ptr thrown, const std::string& path, Outcome* out
 
 namespace {
 
+// Decodes every record of the reader, formatting nothing: a run that only
+// checks. Returns the number of records.
+uint32_t decodeAlone(RecordReader* reader) {
+  uint32_t records = 0;
+  CacheRecord record;
+  while (reader->nextWindow()) {
+    while (reader->walker()->next(&record)) ++records;
+  }
+  return records;
+}
+
 // Formats the document on this thread alone: the head, a chat for every
 // record of the reader (none without one), the foot. Returns the number of
 // chats.
@@ -69,6 +80,15 @@ uint32_t convertAlone(RecordReader* reader, int32_t id, ByteSink* destination,
   return writer.chats();
 }
 
+// Adds how the reader's walk ended, when it did not end whole.
+void addReaderProblems(const RecordReader& reader, const std::string& path, Outcome* outcome) {
+  if (!reader.readStatus().ok()) outcome->problems.push_back({path, reader.readStatus()});
+  if (!reader.decodeStatus().ok()) {
+    outcome->undecodable = true;
+    outcome->problems.push_back({path, reader.decodeStatus()});
+  }
+}
+
 }  // namespace
 
 Outcome Converter::convert(const Conversion& c) {
@@ -80,20 +100,25 @@ Outcome Converter::convert(const Conversion& c) {
     // The destination is made before the input is looked at, so that a
     // missing input still leaves the head-and-foot document.
     Destination destination(c.output);
+    // With no document to write, the records are only decoded.
+    const bool decodeOnly = c.output.kind == OutputTarget::Kind::kNothing;
     // The document's buffer is taken before the input's: with little
     // memory, a large input is then converted on this thread alone rather
     // than not at all.
-    CommentXmlWriter::reserve(&output_.output);
+    if (!decodeOnly) CommentXmlWriter::reserve(&output_.output);
     platform::InputFile input;
     const Status opened = c.inputName ? input.openNative(*c.inputName, c.folder) : input.open(c.inputPath);
     uint32_t chats = 0;
-    if (!opened.ok()) {
-      problem(c.inputPath, opened);
-      chats = convertAlone(nullptr, c.id, &destination, &output_.output);
-    } else if (input.size() > kMaxInputSize) {
-      problem(c.inputPath, Status::io("file is too large (" + std::to_string(input.size()) +
-                                      " bytes); not converted"));
-      chats = convertAlone(nullptr, c.id, &destination, &output_.output);
+    if (!opened.ok() || input.size() > kMaxInputSize) {
+      problem(c.inputPath, !opened.ok() ? opened
+                                        : Status::io("file is too large (" +
+                                                     std::to_string(input.size()) +
+                                                     " bytes); not converted"));
+      if (!decodeOnly) chats = convertAlone(nullptr, c.id, &destination, &output_.output);
+    } else if (decodeOnly) {
+      RecordReader reader(&input, input.size(), &window_);
+      chats = decodeAlone(&reader);
+      addReaderProblems(reader, c.inputPath, &outcome);
     } else {
       RecordReader reader(&input, input.size(), &window_);
       // The second thread reads and formats a large file's windows while
@@ -111,11 +136,7 @@ Outcome Converter::convert(const Conversion& c) {
       }
       chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_, &share_)
                          : convertAlone(&reader, c.id, &destination, &output_.output);
-      if (!reader.readStatus().ok()) problem(c.inputPath, reader.readStatus());
-      if (!reader.decodeStatus().ok()) {
-        outcome.undecodable = true;
-        problem(c.inputPath, reader.decodeStatus());
-      }
+      addReaderProblems(reader, c.inputPath, &outcome);
     }
     const Status& written = destination.commit();
     if (written.ok()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <new>
 #include <ostream>
@@ -27,8 +28,8 @@ void printProblem(std::ostream& err, std::string_view path, std::string_view mes
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: ordil [-o OUTPUT] [--] CACHE_FILE [VIDEO_ID]\n"
-    "       ordil --batch [-j N] [-u] [-v] [--] PATH...\n";
+    "usage: ordil [-o OUTPUT | -d DIR | --check] [--] CACHE_FILE [VIDEO_ID]\n"
+    "       ordil --batch [-d DIR | --check] [-j N] [-u] [-v] [--] PATH...\n";
 
 constexpr std::string_view kHelp =
     "Converts a comment cache file into a comment XML document written\n"
@@ -41,6 +42,13 @@ constexpr std::string_view kHelp =
     "  VIDEO_ID     decimal video id written in the document (default 0)\n"
     "  -o, --output OUTPUT\n"
     "               write the document to OUTPUT instead; - for standard output\n"
+    "  -d, --output-dir DIR\n"
+    "               write the documents into the folder DIR instead: a cache\n"
+    "               file keeps its place below the folder PATH it was found\n"
+    "               in (--batch makes the folders needed; a cache file named\n"
+    "               itself goes straight into DIR)\n"
+    "  --check      decode every record and write nothing: the messages and\n"
+    "               exit status are those converting would give\n"
     "  --batch      convert every PATH: cache files, and the cache files in\n"
     "               folders (recursively); each document is written beside\n"
     "               its cache file, the id taken from the file's name\n"
@@ -79,9 +87,58 @@ std::string folderHint(const std::string& path) {
   return "; ordil --batch " + path + " converts the cache files in it";
 }
 
+// What the options say of where documents go, in either mode.
+struct Destinations {
+  const char* output = nullptr;     // -o
+  const char* outputDir = nullptr;  // -d
+  bool check = false;               // --check
+};
+
+// Takes the value of an option that has one: "-d DIR", "--output-dir DIR"
+// or "--output-dir=DIR". Returns false when arg is not the option; sets
+// *value to nullptr when its value is missing.
+bool takeValue(std::string_view arg, std::string_view shortName, std::string_view longName,
+               int argc, const char* const* argv, int* i, const char** value) {
+  if (arg == shortName || arg == longName) {
+    *value = *i + 1 < argc ? argv[++*i] : nullptr;
+    return true;
+  }
+  if (arg.size() > longName.size() && arg.starts_with(longName) && arg[longName.size()] == '=') {
+    *value = argv[*i] + longName.size() + 1;
+    return true;
+  }
+  return false;
+}
+
+// Reads -o, -d and --check. Returns false when arg is none of them;
+// *problem is then empty, or says why the command line cannot be used.
+bool readDestination(std::string_view arg, int argc, const char* const* argv, int* i,
+                     bool batch, Destinations* d, std::string* problem) {
+  const char* value = nullptr;
+  const std::string name(arg.substr(0, arg.find('=')));  // the option, as given
+  if (arg == "--check") {
+    d->check = true;
+  } else if (!batch && takeValue(arg, "-o", "--output", argc, argv, i, &value)) {
+    if (value == nullptr) *problem = name + " needs a file name";
+    d->output = value;
+  } else if (takeValue(arg, "-d", "--output-dir", argc, argv, i, &value)) {
+    if (value == nullptr || *value == '\0') *problem = name + " needs a folder";
+    d->outputDir = value;
+  } else {
+    return false;
+  }
+  if (problem->empty() && d->output != nullptr && d->outputDir != nullptr) {
+    *problem = "--output does not go with --output-dir";
+  } else if (problem->empty() && d->check && (d->output != nullptr || d->outputDir != nullptr)) {
+    *problem = std::string("--check does not go with ") +
+               (d->output != nullptr ? "--output" : "--output-dir");
+  }
+  return true;
+}
+
 // The single mode: one cache file, named by a path argument that may be
 // percent-encoded and quoted.
-int runSingle(const char* pathArgument, const char* idArgument, const char* output,
+int runSingle(const char* pathArgument, const char* idArgument, const Destinations& to,
               const RunContext& context) {
   const std::string path = unwrapQuotes(decodePathArgument(pathArgument));
   const int32_t id = idArgument != nullptr ? parseVideoId(idArgument) : 0;
@@ -100,13 +157,24 @@ int runSingle(const char* pathArgument, const char* idArgument, const char* outp
   Conversion conversion;
   conversion.inputPath = path;
   conversion.id = id;
-  if (output != nullptr && std::string_view(output) == "-") {
+  if (to.check) {
+    conversion.output.kind = OutputTarget::Kind::kNothing;
+  } else if (to.output != nullptr && std::string_view(to.output) == "-") {
     conversion.output.kind = OutputTarget::Kind::kStandardOutput;
     conversion.outputPath = "standard output";
-  } else if (output != nullptr) {
-    conversion.output.name = platform::nativeFileName(output);
+  } else if (to.output != nullptr) {
+    conversion.output.name = platform::nativeFileName(to.output);
     conversion.output.placement = platform::Placement::kNamed;
-    conversion.outputPath = output;
+    conversion.outputPath = to.output;
+  } else if (to.outputDir != nullptr) {
+    // The folder holds the last part of the name the document would have
+    // beside its cache file.
+    const std::filesystem::path inFolder =
+        std::filesystem::path(platform::nativeFileName(to.outputDir)) /
+        std::filesystem::path(*beside).filename();
+    const auto& native = inFolder.native();
+    conversion.output.name = platform::NativeFileName(native.begin(), native.end());
+    conversion.outputPath = platform::displayFileName(conversion.output.name);
   } else {
     conversion.output.name = *beside;
     conversion.outputPath = platform::displayFileName(*beside);
@@ -144,16 +212,21 @@ bool parseJobs(std::string_view text, unsigned* jobs) {
   return true;
 }
 
-// The batch mode's arguments, after --batch: options anywhere before "--".
-int runBatchArguments(int argc, const char* const* argv, int first, const RunContext& context) {
+// The batch mode's arguments, after --batch: options anywhere before "--",
+// with those given before --batch.
+int runBatchArguments(int argc, const char* const* argv, int first, Destinations to,
+                      const RunContext& context) {
   BatchOptions options;
   bool optionsEnded = false;
   for (int i = first; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    std::string problem;
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       options.paths.emplace_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
+    } else if (readDestination(arg, argc, argv, &i, true, &to, &problem)) {
+      if (!problem.empty()) return usageError(problem, context);
     } else if (arg == "-u" || arg == "--update") {
       options.update = true;
     } else if (arg == "-v" || arg == "--verbose") {
@@ -176,6 +249,8 @@ int runBatchArguments(int argc, const char* const* argv, int first, const RunCon
     }
   }
   if (options.paths.empty()) return usageError("--batch needs a PATH", context);
+  options.check = to.check;
+  if (to.outputDir != nullptr) options.outputDir = to.outputDir;
   return runBatch(options, context);
 }
 
@@ -223,7 +298,7 @@ std::string unwrapQuotes(std::string path) {
 int runDriver(int argc, const char* const* argv, const RunContext& context) {
   try {
     int i = 1;  // the next argument
-    const char* output = nullptr;
+    Destinations to;
     for (; i < argc; ++i) {
       const std::string_view arg = argv[i];
       if (arg == "-h" || arg == "--help") {
@@ -231,14 +306,12 @@ int runDriver(int argc, const char* const* argv, const RunContext& context) {
       }
       if (arg == "--version") return printWhole("ordil " ORDIL_VERSION "\n", context);
       if (arg == "--batch") {
-        if (output != nullptr) return usageError("--output does not go with --batch", context);
-        return runBatchArguments(argc, argv, i + 1, context);
+        if (to.output != nullptr) return usageError("--output does not go with --batch", context);
+        return runBatchArguments(argc, argv, i + 1, to, context);
       }
-      if (arg == "-o" || arg == "--output") {
-        if (i + 1 >= argc) return usageError(std::string(arg) + " needs a file name", context);
-        output = argv[++i];
-      } else if (arg.starts_with("--output=")) {
-        output = argv[i] + 9;
+      std::string problem;
+      if (readDestination(arg, argc, argv, &i, false, &to, &problem)) {
+        if (!problem.empty()) return usageError(problem, context);
       } else if (arg == "--") {
         ++i;
         break;
@@ -250,7 +323,7 @@ int runDriver(int argc, const char* const* argv, const RunContext& context) {
       *context.err << kUsage;
       return kExitUsage;
     }
-    return runSingle(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, output, context);
+    return runSingle(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, to, context);
   } catch (const std::bad_alloc&) {
     *context.err << "ordil: not enough memory\n";
     return kExitIncomplete;

@@ -25,6 +25,10 @@ NativeFileName nativeFileName(const std::string& narrowPath);
 // The name as bytes for messages (UTF-8 on Windows).
 std::string displayFileName(const NativeFileName& name);
 
+// The name as the platform's file systems compare names, so that two names
+// of one file compare equal: as it is on POSIX, in upper case on Windows.
+NativeFileName comparableFileName(NativeFileName name);
+
 }  // namespace ordil::platform
 
 #endif  // ORDIL_PLATFORM_FILE_NAME_H_

@@ -34,6 +34,8 @@ NativeFileName nativeFileName(const std::string& narrowPath) {
 
 std::string displayFileName(const NativeFileName& name) { return name; }
 
+NativeFileName comparableFileName(NativeFileName name) { return name; }
+
 // Reads go straight to the descriptor.
 struct InputFile::Stream {};
 

@@ -80,6 +80,13 @@ std::string displayFileName(const NativeFileName& name) {
   return narrow;
 }
 
+NativeFileName comparableFileName(NativeFileName name) {
+  if (!name.empty() && name.size() <= MAXDWORD) {
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(name.data()), static_cast<DWORD>(name.size()));
+  }
+  return name;
+}
+
 // The binary file stream the bytes are read through, opened by the wide
 // name at the first read.
 struct InputFile::Stream {

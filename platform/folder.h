@@ -31,9 +31,13 @@ class Folder {
 
   // Opens `base` (links followed: the user named it), then each folder
   // named in `below` in turn, inside the one before, following no link.
-  // Fails (kind kIo) with "NAME is no longer a folder" when one of them
-  // is now a link or something else, or "cannot open the folder: reason".
-  Status open(const NativeFileName& base, const std::vector<NativeFileName>& below);
+  // With create, a folder of `below` that is not there is made first, as
+  // mkdir -p makes it (mode 0777 less the umask). Fails (kind kIo) with
+  // "NAME is no longer a folder" when one of them is now a link or
+  // something else ("NAME is not a folder" with create), "cannot make the
+  // folder NAME: reason", or "cannot open the folder: reason".
+  Status open(const NativeFileName& base, const std::vector<NativeFileName>& below,
+              bool create = false);
 
   // The descriptor files are opened relative to (POSIX), or -1 when the
   // Folder is not open or the platform opens files by their whole names.

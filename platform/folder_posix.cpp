@@ -29,17 +29,25 @@ void Folder::close() {
   descriptor_ = -1;
 }
 
-Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below) {
+Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below,
+                    bool create) {
   close();
   int fd = ::open(base.empty() ? "." : base.c_str(), kFolderFlags);
   if (fd < 0) return Status::io(std::string("cannot open the folder: ") + std::strerror(errno));
   for (const NativeFileName& name : below) {
+    if (create && ::mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      const int error = errno;
+      ::close(fd);
+      return Status::io("cannot make the folder " + name + ": " + std::strerror(error));
+    }
     const int next = ::openat(fd, name.c_str(), kFolderFlags | O_NOFOLLOW);
     const int error = errno;
     ::close(fd);
     if (next < 0) {
       // A link gives ELOOP; a file put in the folder's place, ENOTDIR.
-      if (error == ELOOP || error == ENOTDIR) return Status::io(name + " is no longer a folder");
+      if (error == ELOOP || error == ENOTDIR) {
+        return Status::io(name + (create ? " is not a folder" : " is no longer a folder"));
+      }
       return Status::io("cannot open the folder " + name + ": " + std::strerror(error));
     }
     fd = next;

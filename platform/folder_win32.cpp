@@ -15,12 +15,20 @@ void Folder::close() {
   held_.clear();
 }
 
-Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below) {
+Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below,
+                    bool create) {
   close();
   NativeFileName path = base;
   for (const NativeFileName& name : below) {
     if (!path.empty() && path.back() != u'\\' && path.back() != u'/') path.push_back(u'\\');
     path += name;
+    if (create && !CreateDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str()), nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) {
+        return Status::io("cannot make the folder " + displayFileName(name) + ": system error " +
+                          std::to_string(error));
+      }
+    }
     // The folder itself, not what a link or junction there leads to; a
     // handle that asks no access to its contents would not hold the
     // others to its sharing.
@@ -37,7 +45,8 @@ Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName
     if (!GetFileInformationByHandle(h, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return Status::io(displayFileName(name) + " is no longer a folder");
+      return Status::io(displayFileName(name) +
+                        (create ? " is not a folder" : " is no longer a folder"));
     }
   }
   return Status();

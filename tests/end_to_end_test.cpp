@@ -476,11 +476,100 @@ TEST_F(Batch, UsageErrorsExitTwo) {
       {{"--batch", "-j"}, "-j needs a number"},
       {{"--batch", "--fast", "x"}, "unknown option --fast"},
       {{"-o", "out.xml", "--batch", "x"}, "--output does not go with --batch"},
+      {{"--batch", "-d"}, "-d needs a folder"},
+      {{"--batch", "--output-dir=", "x"}, "--output-dir needs a folder"},
+      {{"--batch", "--check", "-d", "out", "x"}, "--check does not go with --output-dir"},
+      {{"-d", "out", "-o", "y.xml", "x.ashx"}, "--output does not go with --output-dir"},
+      {{"--check", "--output=y.xml", "x.ashx"}, "--check does not go with --output"},
   };
   for (const auto& c : cases) {
     const Outcome r = ordil(c.args);
     EXPECT_EQ(r.status, 2) << c.problem;
     EXPECT_EQ(r.err, "ordil: " + c.problem + "\n" + std::string(testing::kUsageText));
+  }
+}
+
+TEST_F(Batch, OutputDirKeepsEachFilesPlaceBelowItsFolder) {
+  cache("tree/a/b/1.ashx");
+  cache("tree/2.ashx");
+  const std::string named = cache("named/42.ashx");
+  // The folder is made, inside a PATH too: the list is complete before
+  // the first document is written.
+  for (const std::string out : {"out", "tree/xml"}) {
+    SCOPED_TRACE(out);
+    const Outcome r = ordil({"--batch", "-v", "-d", dir_.file(out), dir_.file("tree"), named});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, found("tree/2.ashx") + ": 1 comments\n" + found("tree/a/b/1.ashx") +
+                         ": 1 comments\n" + named + ": 1 comments\n");
+    EXPECT_EQ(read(out + "/a/b/1.xml"), documentFor("tree/a/b/1.ashx", "1"));
+    EXPECT_EQ(read(out + "/2.xml"), documentFor("tree/2.ashx", "2"));
+    EXPECT_EQ(read(out + "/42.xml"), documentFor("named/42.ashx", "42"));
+  }
+  EXPECT_EQ(entries("tree/a/b"), std::vector<std::string>{"1.ashx"});  // nothing beside
+  // --update compares with the documents in the folder.
+  fs::remove(dir_.file("out/2.xml"));
+  const Outcome again = ordil({"--batch", "-u", "-v", "--output-dir=" + dir_.file("out"), dir_.file("tree")});
+  EXPECT_EQ(again.out, found("tree/2.ashx") + ": 1 comments\n" + found("tree/a/b/1.ashx") +
+                           ": up to date\n");
+  EXPECT_EQ(read("out/2.xml"), documentFor("tree/2.ashx", "2"));
+}
+
+TEST_F(Batch, OutputDirConvertsTheFirstOfTwoFilesWithOneDocument) {
+  cache("a/1.ashx");
+  cache("b/1.ashx");
+  cache("b/2.ashx");
+  for (const char* jobs : {"1", "4"}) {
+    const Outcome r = ordil({"--batch", "-j", jobs, "-d", dir_.file("xml"), dir_.file("a"), dir_.file("b")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ordil: " + found("b/1.ashx") + ": same document as " + found("a/1.ashx") +
+                         " (" + found("xml/1.xml") + "); not converted\n");
+    EXPECT_EQ(read("xml/1.xml"), documentFor("a/1.ashx", "1"));
+    EXPECT_EQ(read("xml/2.xml"), documentFor("b/2.ashx", "2"));
+  }
+}
+
+TEST_F(Batch, OutputFolderThatCannotBeMadeIsReportedForEachFile) {
+  cache("tree/a/1.ashx");
+  cache("tree/a/2.ashx");
+  cache("tree/3.ashx");
+  fs::create_directory(dir_.file("out"));
+  write("out/a", "a file in the folder's place");
+  const Outcome r = ordil({"--batch", "-d", dir_.file("out"), dir_.file("tree")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + found("tree/a/1.ashx") + ": not converted: a is not a folder\n" +
+                       "ordil: " + found("tree/a/2.ashx") + ": not converted: a is not a folder\n");
+  EXPECT_EQ(read("out/3.xml"), documentFor("tree/3.ashx", "3"));
+}
+
+TEST_F(Batch, CheckGivesWhatConvertingGivesAndWritesNothing) {
+  cache("c/1.ashx");
+  std::string cut = tools::buildCacheFile({{"", "one", 10, "a"}});
+  tools::appendRecord({"", "two", 20, "b"}, &cut);
+  cut.pop_back();
+  write("c/2.ashx", cut);
+  // An up-to-date document: --update checks its cache all the same.
+  write("c/1.xml", "kept");
+  fs::last_write_time(dir_.file("c/1.xml"),
+                      fs::last_write_time(dir_.file("c/1.ashx")) + std::chrono::hours(1));
+  const std::vector<std::string> before = entries("c");
+  const struct {
+    std::vector<std::string> check, convert;
+  } runs[] = {
+      {{"--batch", "--check", "-v", "-u", dir_.file("c")}, {"--batch", "-v", dir_.file("c")}},
+      {{"--check", dir_.file("c/2.ashx"), "7"}, {dir_.file("c/2.ashx"), "7"}},
+      {{"--check", dir_.file("c/9.ashx")}, {dir_.file("c/9.ashx")}},  // missing
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.convert.back());
+    const Outcome checked = ordil(run.check);
+    EXPECT_EQ(entries("c"), before);  // no document, no hidden file
+    EXPECT_EQ(read("c/1.xml"), "kept");
+    const Outcome converted = ordil(run.convert);
+    EXPECT_EQ(checked.status, converted.status);
+    EXPECT_EQ(checked.out, converted.out);
+    EXPECT_EQ(checked.err, converted.err);
+    write("c/1.xml", "kept");
+    for (const char* made : {"c/2.xml", "c/9.xml"}) fs::remove(dir_.file(made));
   }
 }
 
@@ -664,6 +753,20 @@ TEST_F(EndToEnd, OutputOptionWritesTheDocumentElsewhere) {
   const Outcome none = ordil({"-o", "-", plain});
   EXPECT_EQ(none.status, 2);
   EXPECT_EQ(none.out, "");
+
+  // Into a folder, under the last part of the name it has beside its
+  // input (ashx/1.ashx would give xml/1.ashx); the folder must exist.
+  fs::create_directories(dir_.file("ashx"));
+  fs::create_directories(dir_.file("out"));
+  const std::string nested = write("ashx/1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
+  EXPECT_EQ(ordil({"-d", dir_.file("out"), nested, "7"}).status, 0);
+  EXPECT_EQ(readFile(dir_.file("out/1.ashx")), expected);
+  EXPECT_FALSE(fs::exists(dir_.file("xml")));
+  const Outcome missing = ordil({"--output-dir", dir_.file("none"), input});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "ordil: " + (dir_.path() / "none" / "1.xml").string() +
+                             ": cannot create: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(dir_.file("none")));
 }
 
 // --- The document appears whole or not at all ---------------------------
