@@ -15,8 +15,10 @@ section() { printf '%s\n' "$text" | awk -v s="$1" '/^[A-Z]/ { on = ($0 == s) } o
 help=$("$ordil" --help)
 single=$(printf '%s\n' "$help" | sed -n 1p | sed 's/^usage: *//')
 batch=$(printf '%s\n' "$help" | sed -n 2p | sed 's/^ *//')
-[ "$single" = "ordil [-o OUTPUT] [--] CACHE_FILE [VIDEO_ID]" ] || fail "usage line: $single"
-[ "$batch" = "ordil --batch [-j N] [-u] [-v] [--] PATH..." ] || fail "batch usage line: $batch"
+[ "$single" = "ordil [-o OUTPUT | -d DIR | --check] [--] CACHE_FILE [VIDEO_ID]" ] ||
+  fail "usage line: $single"
+[ "$batch" = "ordil --batch [-d DIR | --check] [-j N] [-u] [-v] [--] PATH..." ] ||
+  fail "batch usage line: $batch"
 synopsis=$(section SYNOPSIS | sed 's/^ *//; s/  */ /g')
 for usage in "$single" "$batch"; do
   printf '%s\n' "$synopsis" | grep -qxF "$usage" || fail "synopsis lacks: $usage"
