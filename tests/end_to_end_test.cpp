@@ -529,16 +529,29 @@ TEST_F(Batch, OutputDirConvertsTheFirstOfTwoFilesWithOneDocument) {
 }
 
 TEST_F(Batch, OutputFolderThatCannotBeMadeIsReportedForEachFile) {
+  // A file in a folder's place below DIR, or a link there, which is never
+  // followed (even one of the runner's, as below a PATH).
   cache("tree/a/1.ashx");
   cache("tree/a/2.ashx");
   cache("tree/3.ashx");
-  fs::create_directory(dir_.file("out"));
-  write("out/a", "a file in the folder's place");
-  const Outcome r = ordil({"--batch", "-d", dir_.file("out"), dir_.file("tree")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ordil: " + found("tree/a/1.ashx") + ": not converted: a is not a folder\n" +
-                       "ordil: " + found("tree/a/2.ashx") + ": not converted: a is not a folder\n");
-  EXPECT_EQ(read("out/3.xml"), documentFor("tree/3.ashx", "3"));
+  fs::create_directory(dir_.file("elsewhere"));
+  for (const bool link : {false, true}) {
+    if (link && platform::kWideFileNames) continue;  // Wine shows no links to Windows programs
+    SCOPED_TRACE(link ? "link" : "file");
+    const std::string out = link ? "linked" : "filed";
+    fs::create_directory(dir_.file(out));
+    if (link) {
+      fs::create_directory_symlink(dir_.file("elsewhere"), dir_.file(out + "/a"));
+    } else {
+      write(out + "/a", "a file in the folder's place");
+    }
+    const Outcome r = ordil({"--batch", "-d", dir_.file(out), dir_.file("tree")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ordil: " + found("tree/a/1.ashx") + ": not converted: a is not a folder\n" +
+                         "ordil: " + found("tree/a/2.ashx") + ": not converted: a is not a folder\n");
+    EXPECT_EQ(read(out + "/3.xml"), documentFor("tree/3.ashx", "3"));
+  }
+  EXPECT_TRUE(fs::is_empty(dir_.file("elsewhere")));
 }
 
 TEST_F(Batch, CheckGivesWhatConvertingGivesAndWritesNothing) {
