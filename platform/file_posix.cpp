@@ -247,6 +247,11 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
       if (error == EEXIST) continue;
       return cannotCreate(error);
     }
+    if (interrupted()) {
+      // Made after the interruption looked for it: removed here.
+      ::unlinkat(names.folder, temporary_.c_str(), 0);
+      awaitInterruptionsEnd();
+    }
     if (place.exists) {
       // Keep the replaced file's owner where we may, then its permissions
       // (a change of owner clears the set-id bits).
@@ -308,6 +313,7 @@ Status OutputFile::commit() {
     discard();
     return writeFailed(error);
   }
+  if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
   const int folder = at(folder_);
   if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
     const int error = errno;
@@ -316,6 +322,84 @@ Status OutputFile::commit() {
   }
   forgetTemporary();
   return Status();
+}
+
+Status OutputFile::finishWriting() {
+  if (handle_ < 0 || standardOutput_ || temporary_.empty()) return commit();
+  const int f = fd(handle_);
+  handle_ = -1;
+  struct stat st;
+  if (::fstat(f, &st) == 0) device_ = static_cast<uint64_t>(st.st_dev);
+#ifdef __linux__
+  // Only starts the write-back; a failure of it shows at the flush.
+  ::sync_file_range(f, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  if (::close(f) != 0) {
+    const int error = errno;
+    discard();
+    return writeFailed(error);
+  }
+  finished_ = true;
+  return Status();
+}
+
+Status OutputFile::commitFinished() {
+  if (!finished_) return Status();  // written in place, and closed already
+  if (interrupted()) awaitInterruptionsEnd();  // renames none once it has begun
+  const int folder = at(folder_);
+  if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
+    const int error = errno;
+    discard();
+    return Status::io("cannot replace: " + systemReason(error));
+  }
+  forgetTemporary();
+  return Status();
+}
+
+namespace {
+
+// Runs flush (syncfs or fsync) on a descriptor of the finished hidden
+// file; returns 0 or the error.
+template <typename Flush>
+int flushThrough(int folder, const std::string& name, Flush flush) {
+  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (f < 0) return errno;
+  const int error = flush(f) == 0 ? 0 : errno;
+  ::close(f);
+  return error;
+}
+
+}  // namespace
+
+void OutputFile::makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results) {
+  results->assign(files.size(), Status());
+  // Whether files[i] is finished and no finished file before it is on its
+  // file system: the file its file system is flushed through.
+  const auto firstOnItsDevice = [&](size_t i) {
+    if (!files[i]->finished_) return false;
+    for (size_t j = 0; j < i; ++j) {
+      if (files[j]->finished_ && files[j]->device_ == files[i]->device_) return false;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!firstOnItsDevice(i)) continue;
+#ifdef __linux__
+    // One syncfs writes every dirty byte and the metadata of the file
+    // system, and flushes the device's cache: the group's files are all on
+    // the device once it returns (and since Linux 5.8 it reports a failed
+    // write-back).
+    const int error = flushThrough(at(files[i]->folder_), files[i]->temporary_, ::syncfs);
+#else
+    const int error = -1;  // no syncfs: each file is flushed alone
+#endif
+    if (error == 0) continue;
+    for (size_t j = i; j < files.size(); ++j) {
+      if (!files[j]->finished_ || files[j]->device_ != files[i]->device_) continue;
+      const int alone = flushThrough(at(files[j]->folder_), files[j]->temporary_, ::fsync);
+      if (alone != 0) (*results)[j] = writeFailed(alone);
+    }
+  }
 }
 
 void OutputFile::discard() {

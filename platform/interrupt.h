@@ -17,7 +17,7 @@ namespace ordil::platform {
 void installInterruptHandling();
 
 // The most files pending at once.
-inline constexpr int kMaxPendingFiles = 64;
+inline constexpr int kMaxPendingFiles = 640;
 
 // Marks a file to be removed if the run is interrupted, until
 // forgetPendingFile(ticket). The name must stay alive and unchanged until
@@ -27,6 +27,17 @@ int rememberPendingFile(const NativeFileName& name);
 
 // Ends what rememberPendingFile began; -1 is ignored.
 void forgetPendingFile(int ticket);
+
+// Whether an interruption has begun removing the pending files, the process
+// ending once it has. Whoever makes a pending file asks after making it,
+// and whoever would rename one asks before: when it has, the file is
+// removed or left alone, and the caller waits for the end
+// (awaitInterruptionsEnd), so that no hidden file outlives an interruption
+// and no document is renamed once it has begun.
+bool interrupted();
+
+// Never returns: the interruption ends the process.
+[[noreturn]] void awaitInterruptionsEnd();
 
 }  // namespace ordil::platform
 

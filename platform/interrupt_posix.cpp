@@ -45,4 +45,10 @@ int rememberPendingFile(const NativeFileName& name) { return pending.remember(na
 
 void forgetPendingFile(int ticket) { pending.forget(ticket); }
 
+bool interrupted() { return pending.closing(); }
+
+void awaitInterruptionsEnd() {
+  for (;;) ::pause();
+}
+
 }  // namespace ordil::platform

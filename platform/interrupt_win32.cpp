@@ -40,4 +40,10 @@ int rememberPendingFile(const NativeFileName& name) { return pending.remember(na
 
 void forgetPendingFile(int ticket) { pending.forget(ticket); }
 
+bool interrupted() { return pending.closing(); }
+
+void awaitInterruptionsEnd() {
+  for (;;) Sleep(INFINITE);
+}
+
 }  // namespace ordil::platform

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "platform/file_name.h"
@@ -96,6 +97,36 @@ class OutputFile {
   // Removes the hidden file; the destination stays as it was.
   void discard();
 
+  // For a caller that makes many files durable at once (the batch), commit()
+  // in three steps, so that a group of files costs one flush:
+  //
+  //   finishWriting()          each file, once written: starts the
+  //                            write-back of its bytes without waiting
+  //                            (Linux: sync_file_range; Windows: its data
+  //                            written out, the drive's cache left alone)
+  //                            and closes it; the hidden file stays
+  //   makeDurable(files)       the group: as few flushes as the platform
+  //                            allows (below)
+  //   commitFinished()         each file whose flush succeeded: the rename
+  //
+  // A file written in place (a device, standard output) is closed by
+  // finishWriting(), and commitFinished() then does nothing. A file whose
+  // finishWriting() or makeDurable() failed is discarded. The folder given
+  // to create() must stay open until the file is committed or discarded.
+  // Fails as commit() does.
+  Status finishWriting();
+  Status commitFinished();
+
+  // Makes the bytes of the finished files durable, so that once a file is
+  // renamed its name holds its whole bytes after a power loss: one
+  // syncfs() for each file system the files lie on (Linux), one
+  // FlushFileBuffers() for each volume (Windows), an fsync() for each file
+  // elsewhere. When such a flush fails, each file of its file system is
+  // flushed alone, so that the failure is known file by file. Sets a
+  // status for each file in *results, in order: ok, or "write failed:
+  // reason"; takes no memory beyond *results.
+  static void makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results);
+
  private:
   // Forgets the hidden file once it has been renamed or removed.
   void forgetTemporary() {
@@ -103,6 +134,7 @@ class OutputFile {
     pendingTicket_ = -1;
     temporary_.clear();
     pendingName_.clear();
+    finished_ = false;
   }
 
   intptr_t handle_ = -1;
@@ -112,6 +144,8 @@ class OutputFile {
   NativeFileName pendingName_;  // the hidden file as an interruption removes it
   int pendingTicket_ = -1;
   bool standardOutput_ = false;
+  bool finished_ = false;  // closed by finishWriting(), the hidden file not yet renamed
+  uint64_t device_ = 0;    // the file system (POSIX) or volume (Windows) of the hidden file
 };
 
 }  // namespace ordil::platform

@@ -14,8 +14,12 @@ class PendingFiles {
  public:
   static_assert(std::atomic<const Char*>::is_always_lock_free);
 
+  // Takes a free slot, looking from where the last search began, so that
+  // a table with many names in it takes few tries.
   int remember(const Char* name) {
-    for (int i = 0; i < kMaxPendingFiles; ++i) {
+    const unsigned start = next_.fetch_add(1, std::memory_order_relaxed);
+    for (unsigned k = 0; k < kMaxPendingFiles; ++k) {
+      const int i = static_cast<int>((start + k) % kMaxPendingFiles);
       const Char* expected = nullptr;
       if (slots_[i].compare_exchange_strong(expected, name)) return i;
     }
@@ -26,10 +30,15 @@ class PendingFiles {
     if (ticket >= 0 && ticket < kMaxPendingFiles) slots_[ticket].store(nullptr);
   }
 
+  // Whether removeAll() has begun.
+  bool closing() const { return closing_.load(); }
+
   // Calls remove(name) for every pending name, each at most once. Safe in a
-  // signal handler when remove is.
+  // signal handler when remove is. A file made pending while it runs is
+  // left to its maker, who sees closing() once the file is made.
   template <typename Remove>
   void removeAll(Remove remove) {
+    closing_.store(true);
     for (std::atomic<const Char*>& slot : slots_) {
       const Char* name = slot.exchange(nullptr);
       if (name != nullptr) remove(name);
@@ -38,6 +47,8 @@ class PendingFiles {
 
  private:
   std::atomic<const Char*> slots_[kMaxPendingFiles] = {};
+  std::atomic<unsigned> next_{0};
+  std::atomic<bool> closing_{false};
 };
 
 }  // namespace ordil::platform
