@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -366,11 +368,133 @@ std::vector<uint32_t> sharedDocuments(const std::vector<Item>& items, const Plac
   return sameAs;
 }
 
+// A file's document written whole to its hidden file, not yet in place,
+// with the folder it is made in, which stays open until then.
+struct Finished {
+  std::unique_ptr<Destination> document;
+  std::unique_ptr<platform::Folder> folder;
+  std::string outputPath;  // as messages name it
+};
+
+// A group is made durable when it holds this many documents, or this many
+// bytes of them, whichever comes first.
+constexpr size_t kGroupDocuments = 256;
+constexpr uint64_t kGroupBytes = uint64_t{64} << 20;
+
+// Every job's file may be pending beside a group being put in place and the
+// next one, filling.
+static_assert(2 * kGroupDocuments + kMaxJobs <= platform::kMaxPendingFiles,
+              "every hidden file must be removable when the run is interrupted");
+
+// The documents written to their hidden files and not yet in place, made
+// durable a group at a time, as Git's batch mode and dpkg do: one flush for
+// the group (OutputFile::makeDurable), then each hidden file renamed over
+// its document, and only then is the file counted and reported. A power
+// loss leaves each name with its old document or the whole new one: a name
+// changes only once the bytes behind it are on the device. A group holds
+// names and closed files, not documents; the hidden files pending are those
+// of the group being put in place, of the next one, filling, and those the
+// jobs are writing. Any job adds; the job that fills a group makes it
+// durable and puts it in place while the others go on converting and fill
+// the next one (a job that would overfill it waits), so that a slow flush
+// holds up one job, not all of them.
+class DurableGroups {
+ public:
+  explicit DurableGroups(Reporter* reporter) : reporter_(reporter) {
+    filling_.reserve(kGroupDocuments);
+    flushing_.reserve(kGroupDocuments);
+    files_.reserve(kGroupDocuments);
+    flushed_.reserve(kGroupDocuments);
+  }
+
+  // Takes a file's finished document; when the group is full, makes it
+  // durable and puts it in place on this thread, once the group before is
+  // in place. Needs no memory.
+  void add(size_t index, Result result, Finished finished) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return filling_.size() < kGroupDocuments; });
+    bytes_ += finished.document->bytesWritten();
+    filling_.push_back({index, std::move(result), std::move(finished)});
+    if (filling_.size() < kGroupDocuments && bytes_ < kGroupBytes) return;
+    done_.wait(lock, [this] { return !busy_; });
+    putInPlaceLocked(&lock);
+  }
+
+  // Puts the rest in place: at the end of the batch, once every job has
+  // ended.
+  void finish() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return !busy_; });
+    if (!filling_.empty()) putInPlaceLocked(&lock);
+  }
+
+ private:
+  struct Entry {
+    size_t index;
+    Result result;
+    Finished finished;
+  };
+
+  // Takes the group for this thread, makes it durable and puts each
+  // document in place outside the lock, then reports each file.
+  void putInPlaceLocked(std::unique_lock<std::mutex>* lock) {
+    std::swap(filling_, flushing_);  // each keeps its room
+    bytes_ = 0;
+    busy_ = true;
+    done_.notify_all();  // the next group may fill
+    lock->unlock();
+    files_.clear();
+    for (Entry& e : flushing_) files_.push_back(e.finished.document->file());
+    bool flushed = true;
+    try {
+      platform::OutputFile::makeDurable(files_, &flushed_);
+    } catch (...) {
+      flushed = false;  // no memory for a failure's message: none is put in place
+    }
+    for (size_t i = 0; i < flushing_.size(); ++i) {
+      Entry& e = flushing_[i];
+      const Status& placed = !flushed             ? noMemory_
+                             : !flushed_[i].ok() ? flushed_[i]
+                                                 : e.finished.document->commitFinished();
+      if (!placed.ok()) {
+        e.result.outcome.comments = 0;
+        if (&placed == &noMemory_) e.result.outcome.outOfMemory = true;
+        try {
+          e.result.outcome.problems.push_back({e.finished.outputPath, placed});
+        } catch (...) {
+          e.result.outcome.outOfMemory = true;
+        }
+      }
+      e.finished = Finished();  // removes a hidden file not renamed, closes the folder
+      reporter_->finished(e.index, std::move(e.result));
+    }
+    flushing_.clear();
+    lock->lock();
+    busy_ = false;
+    done_.notify_all();
+  }
+
+  Reporter* const reporter_;
+  const Status noMemory_ = Status::noMemory();
+  std::mutex mutex_;
+  std::condition_variable done_;  // busy_ became false, or filling_ was taken
+  std::vector<Entry> filling_;    // guarded by mutex_
+  uint64_t bytes_ = 0;            // of filling_'s documents; guarded by mutex_
+  bool busy_ = false;             // a group is being put in place; guarded by mutex_
+  // The thread that set busy_ alone uses these until it clears it.
+  std::vector<Entry> flushing_;
+  std::vector<platform::OutputFile*> files_;
+  std::vector<Status> flushed_;
+};
+
 // Converts one file of the list, or finds it up to date, or, when its
-// document is that of an item before it (sharesWith), reports that.
-// Throws nothing: what is thrown becomes the file's outcome.
+// document is that of an item before it (sharesWith), reports that. A
+// document written whole is left in *finished, to be made durable with
+// others and put in place; the result then counts it as in place. Throws
+// nothing: what is thrown becomes the file's outcome.
 Result convertItem(const Item& item, const Item* sharesWith, const Places& places,
-                   const BatchOptions& options, Converter* converter) noexcept {
+                   const BatchOptions& options, Converter* converter,
+                   Finished* finished) noexcept {
   Result result;
   try {
     Conversion conversion = conversionFor(item, places);
@@ -386,27 +510,32 @@ Result convertItem(const Item& item, const Item* sharesWith, const Places& place
       result.outcome.problems.push_back({result.inputPath, why.withContext("not converted")});
       return result;
     };
-    platform::Folder folder;
+    auto folder = std::make_unique<platform::Folder>();
     if (item.named == Item::kFound) {
-      if (const Status opened = places.openFolder(item, &folder); !opened.ok()) {
+      if (const Status opened = places.openFolder(item, folder.get()); !opened.ok()) {
         return notConverted(opened);
       }
-      conversion.folder = &folder;
-      conversion.output.folder = &folder;
+      conversion.folder = folder.get();
+      conversion.output.folder = folder.get();
     }
-    platform::Folder outputFolder;
+    std::unique_ptr<platform::Folder> outputFolder;
     if (options.check) {
       conversion.output.kind = OutputTarget::Kind::kNothing;
     } else if (places.outputRoot) {
-      if (const Status opened = places.openOutputFolder(item, &outputFolder); !opened.ok()) {
+      outputFolder = std::make_unique<platform::Folder>();
+      if (const Status opened = places.openOutputFolder(item, outputFolder.get()); !opened.ok()) {
         return notConverted(opened);
       }
-      conversion.output.folder = &outputFolder;
+      conversion.output.folder = outputFolder.get();
     }
     if (options.update && !options.check && upToDate(conversion)) {
       result.skipped = true;
     } else {
-      result.outcome = converter->convert(conversion);
+      result.outcome = converter->convert(conversion, options.check ? nullptr : &finished->document);
+      if (finished->document != nullptr) {
+        finished->folder = outputFolder != nullptr ? std::move(outputFolder) : std::move(folder);
+        finished->outputPath = std::move(conversion.outputPath);
+      }
     }
   } catch (...) {
     const std::exception_ptr thrown = std::current_exception();
@@ -458,16 +587,23 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   std::vector<bool> deferred(jobs > 1 ? items.size() : 0);
   std::mutex deferredMutex;
   std::atomic<size_t> next{0};
-  const auto work = [&](Converter* converter) {
-    for (size_t i; (i = next.fetch_add(1)) < items.size();) {
-      Result result = convertItem(items[i], sharesWith(i), places, options, converter);
-      if (result.outcome.outOfMemory && jobs > 1) {
-        const std::lock_guard<std::mutex> lock(deferredMutex);
-        deferred[i] = true;
-        continue;
-      }
+  DurableGroups groups(&reporter);
+  // Converts a file and hands its result on: to the group when its
+  // document waits to be put in place, to the reporter otherwise.
+  const auto convertAndReport = [&](size_t i, Converter* converter, bool mayDefer) {
+    Finished finished;
+    Result result = convertItem(items[i], sharesWith(i), places, options, converter, &finished);
+    if (result.outcome.outOfMemory && mayDefer) {
+      const std::lock_guard<std::mutex> lock(deferredMutex);
+      deferred[i] = true;
+    } else if (finished.document != nullptr) {
+      groups.add(i, std::move(result), std::move(finished));
+    } else {
       reporter.finished(i, std::move(result));
     }
+  };
+  const auto work = [&](Converter* converter) {
+    for (size_t i; (i = next.fetch_add(1)) < items.size();) convertAndReport(i, converter, jobs > 1);
   };
   try {
     threads.reserve(jobs);
@@ -490,8 +626,9 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   for (size_t i = 0; i < deferred.size(); ++i) {
     if (!deferred[i]) continue;
     Converter alone(Converter::Threads::kOne);
-    reporter.finished(i, convertItem(items[i], sharesWith(i), places, options, &alone));
+    convertAndReport(i, &alone, false);
   }
+  groups.finish();
   reporter.end();
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);

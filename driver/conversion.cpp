@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <new>
 #include <system_error>
@@ -91,7 +92,7 @@ void addReaderProblems(const RecordReader& reader, const std::string& path, Outc
 
 }  // namespace
 
-Outcome Converter::convert(const Conversion& c) {
+Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* finished) {
   Outcome outcome;
   const auto problem = [&](const std::string& path, const Status& status) {
     outcome.problems.push_back({path, status});
@@ -99,7 +100,8 @@ Outcome Converter::convert(const Conversion& c) {
   try {
     // The destination is made before the input is looked at, so that a
     // missing input still leaves the head-and-foot document.
-    Destination destination(c.output);
+    auto owned = std::make_unique<Destination>(c.output);
+    Destination& destination = *owned;
     // With no document to write, the records are only decoded.
     const bool decodeOnly = c.output.kind == OutputTarget::Kind::kNothing;
     // The document's buffer is taken before the input's: with little
@@ -138,7 +140,8 @@ Outcome Converter::convert(const Conversion& c) {
                          : convertAlone(&reader, c.id, &destination, &output_.output);
       addReaderProblems(reader, c.inputPath, &outcome);
     }
-    const Status& written = destination.commit();
+    const Status& written = finished != nullptr ? destination.finishWriting() : destination.commit();
+    if (finished != nullptr && written.ok()) *finished = std::move(owned);
     if (written.ok()) {
       outcome.comments = chats;
     } else {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,7 +77,13 @@ class Converter {
   // it (a write failure, no memory), the output is left as it was. Throws
   // nothing: whatever is thrown on either thread becomes a problem of the
   // outcome.
-  Outcome convert(const Conversion& conversion);
+  //
+  // With finished given, a document written whole is not committed but
+  // finished (Destination::finishWriting) and handed over in *finished,
+  // for the caller to make durable with others and put in place; the
+  // outcome then counts its comments, as if it were in place.
+  Outcome convert(const Conversion& conversion,
+                  std::unique_ptr<Destination>* finished = nullptr);
 
  private:
   platform::Buffer window_;

@@ -24,6 +24,7 @@ Destination::Destination(const OutputTarget& target)
 
 void Destination::write(const char* data, size_t n) {
   if (status_.ok() && !nothing_) status_ = file_.write(data, n);
+  written_ += n;
 }
 
 const Status& Destination::commit() {
@@ -33,6 +34,21 @@ const Status& Destination::commit() {
   } else {
     file_.discard();
   }
+  return status_;
+}
+
+const Status& Destination::finishWriting() {
+  if (nothing_) return status_;
+  if (status_.ok()) {
+    status_ = file_.finishWriting();
+  } else {
+    file_.discard();
+  }
+  return status_;
+}
+
+const Status& Destination::commitFinished() {
+  if (!nothing_ && status_.ok()) status_ = file_.commitFinished();
   return status_;
 }
 

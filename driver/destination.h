@@ -4,6 +4,7 @@
 #define ORDIL_DRIVER_DESTINATION_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -72,9 +73,22 @@ class Destination final : public ByteSink {
   // it was. Returns ok when the whole document is in place.
   const Status& commit();
 
+  // commit() in steps, for documents made durable in groups (the batch):
+  // finishWriting() ends the writing, and once makeDurable() has been run
+  // on the group's files (platform/output_file.h), commitFinished() puts
+  // the document in place. Each returns ok, or the failure, kept in
+  // status(), after which the place stays as it was.
+  const Status& finishWriting();
+  platform::OutputFile* file() { return &file_; }
+  const Status& commitFinished();
+
+  // The bytes written so far.
+  uint64_t bytesWritten() const { return written_; }
+
  private:
   Status status_;
   bool nothing_;
+  uint64_t written_ = 0;
   platform::OutputFile file_;
 };
 

@@ -933,6 +933,79 @@ TEST_F(Replacing, AddressSpaceLimitsNeverEndTheRunBySignal) {
   }
 }
 
+TEST_F(Batch, KilledBatchLeavesEachDocumentOldOrWholeAndUpdateMendsIt) {
+  if (!testing::canSendSignals()) GTEST_SKIP() << "no signals to send here";
+  // More files than three groups of documents made durable together.
+  constexpr size_t kFiles = 900;
+  fs::create_directory(dir_.file("k"));
+  std::vector<std::string> caches, documents;
+  for (size_t i = 0; i < kFiles; ++i) {
+    const std::string name = "k/" + std::to_string(i);
+    caches.push_back(cache(name + ".ashx"));
+    documents.push_back(documentFor(name + ".ashx", std::to_string(i)));
+  }
+  // Old documents, older than their caches, and nothing hidden.
+  const auto restoreOld = [&] {
+    for (const auto& entry : fs::directory_iterator(dir_.file("k"))) {
+      if (entry.path().filename().string()[0] == '.') fs::remove(entry.path());
+    }
+    const auto old = fs::last_write_time(caches[0]) - std::chrono::hours(1);
+    for (size_t i = 0; i < kFiles; ++i) {
+      const std::string name = "k/" + std::to_string(i) + ".xml";
+      write(name, "old");
+      fs::last_write_time(dir_.file(name), old);
+    }
+  };
+  const std::vector<std::string> batch = {ordilExe(), "--batch", "-j", "2", dir_.file("k")};
+  // How long a whole run takes, the shortest of three, so that the kills
+  // can be spread over it.
+  auto whole = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    restoreOld();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(testing::runProcess(batch).status, 0);
+    whole = std::min(whole, std::chrono::steady_clock::now() - start);
+  }
+  // Killed outright, and interrupted: SIGTERM removes every hidden file.
+  constexpr int kTries = 8;
+  int killed = 0;
+  for (int t = 0; t < 2 * kTries; ++t) {
+    const bool kill = t < kTries;
+    SCOPED_TRACE((kill ? "SIGKILL, try " : "SIGTERM, try ") + std::to_string(t % kTries));
+    restoreOld();
+    testing::Process run(batch);
+    ASSERT_TRUE(run.started());
+    std::this_thread::sleep_for(whole * (t % kTries + 1) / (kTries + 1));
+    run.sendSignal(kill ? testing::Signal::kKill : testing::Signal::kTerminate);
+    if (run.wait().signal != 0) ++killed;
+    // Each document old or whole; beside them at most the hidden files of
+    // a group being put in place, of the next one, and of each job.
+    size_t renamed = 0;
+    for (size_t i = 0; i < kFiles; ++i) {
+      const std::string got = read("k/" + std::to_string(i) + ".xml");
+      if (got != "old") {
+        ASSERT_EQ(got, documents[i]) << i;
+        ++renamed;
+      }
+    }
+    std::vector<std::string> hidden = entries("k");
+    std::erase_if(hidden, [](const std::string& n) { return n[0] != '.'; });
+    EXPECT_LE(hidden.size(), kill ? 2 * 256u + 2u : 0u);
+    // --update converts exactly the files whose documents were not renamed.
+    const Outcome update = ordil({"--batch", "-u", "-v", dir_.file("k")});
+    EXPECT_EQ(update.status, 0) << update.err;
+    size_t upToDate = 0;
+    for (size_t at = 0; (at = update.out.find(": up to date\n", at)) != std::string::npos; ++at) {
+      ++upToDate;
+    }
+    EXPECT_EQ(upToDate, renamed);
+    for (size_t i = 0; i < kFiles; ++i) {
+      ASSERT_EQ(read("k/" + std::to_string(i) + ".xml"), documents[i]) << i;
+    }
+  }
+  EXPECT_GT(killed, 0) << "every run finished before its kill";
+}
+
 TEST_F(Batch, WhatConvertsUnderAMemoryLimitDoesNotDependOnJobs) {
   if (platform::kWideFileNames) GTEST_SKIP() << "no address-space limit here";
   if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than any limit here";
