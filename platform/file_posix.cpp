@@ -313,6 +313,10 @@ Status OutputFile::commit() {
     discard();
     return writeFailed(error);
   }
+  return renameIntoPlace();
+}
+
+Status OutputFile::renameIntoPlace() {
   if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
   const int folder = at(folder_);
   if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
@@ -345,20 +349,12 @@ Status OutputFile::finishWriting() {
 
 Status OutputFile::commitFinished() {
   if (!finished_) return Status();  // written in place, and closed already
-  if (interrupted()) awaitInterruptionsEnd();  // renames none once it has begun
-  const int folder = at(folder_);
-  if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
-    const int error = errno;
-    discard();
-    return Status::io("cannot replace: " + systemReason(error));
-  }
-  forgetTemporary();
-  return Status();
+  return renameIntoPlace();
 }
 
 namespace {
 
-// Runs flush (syncfs or fsync) on a descriptor of the finished hidden
+// Runs flush (syncfs or fsync) on a new descriptor of a finished hidden
 // file; returns 0 or the error.
 template <typename Flush>
 int flushThrough(int folder, const std::string& name, Flush flush) {
@@ -371,35 +367,20 @@ int flushThrough(int folder, const std::string& name, Flush flush) {
 
 }  // namespace
 
-void OutputFile::makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results) {
-  results->assign(files.size(), Status());
-  // Whether files[i] is finished and no finished file before it is on its
-  // file system: the file its file system is flushed through.
-  const auto firstOnItsDevice = [&](size_t i) {
-    if (!files[i]->finished_) return false;
-    for (size_t j = 0; j < i; ++j) {
-      if (files[j]->finished_ && files[j]->device_ == files[i]->device_) return false;
-    }
-    return true;
-  };
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (!firstOnItsDevice(i)) continue;
+// One syncfs writes every dirty byte and the metadata of the file system,
+// and waits for them: the group's files are all on the device once it
+// returns (and since Linux 5.8 it reports a failed write-back).
+bool OutputFile::flushFileSystem() const {
 #ifdef __linux__
-    // One syncfs writes every dirty byte and the metadata of the file
-    // system, and flushes the device's cache: the group's files are all on
-    // the device once it returns (and since Linux 5.8 it reports a failed
-    // write-back).
-    const int error = flushThrough(at(files[i]->folder_), files[i]->temporary_, ::syncfs);
+  return flushThrough(at(folder_), temporary_, ::syncfs) == 0;
 #else
-    const int error = -1;  // no syncfs: each file is flushed alone
+  return false;
 #endif
-    if (error == 0) continue;
-    for (size_t j = i; j < files.size(); ++j) {
-      if (!files[j]->finished_ || files[j]->device_ != files[i]->device_) continue;
-      const int alone = flushThrough(at(files[j]->folder_), files[j]->temporary_, ::fsync);
-      if (alone != 0) (*results)[j] = writeFailed(alone);
-    }
-  }
+}
+
+Status OutputFile::flushAlone() const {
+  const int error = flushThrough(at(folder_), temporary_, ::fsync);
+  return error == 0 ? Status() : writeFailed(error);
 }
 
 void OutputFile::discard() {

@@ -289,6 +289,10 @@ Status OutputFile::commit() {
     discard();
     return writeFailed(error);
   }
+  return renameIntoPlace();
+}
+
+Status OutputFile::renameIntoPlace() {
   if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
   if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
                    reinterpret_cast<const wchar_t*>(destination_.c_str()),
@@ -359,42 +363,20 @@ Status OutputFile::finishWriting() {
 
 Status OutputFile::commitFinished() {
   if (!finished_) return Status();  // written in place, and closed already
-  if (interrupted()) awaitInterruptionsEnd();  // renames none once it has begun
-  if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
-                   reinterpret_cast<const wchar_t*>(destination_.c_str()),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    discard();
-    return Status::io("cannot replace: " + systemReason(error));
-  }
-  forgetTemporary();
-  return Status();
+  return renameIntoPlace();
 }
 
 // FlushFileBuffers on one file of a volume writes that file out and flushes
 // the drive's cache, which then holds the data the others wrote out: Git's
 // batch mode makes the same single flush on NTFS. Where the others' data
 // could not be written out (no NtFlushBuffersFileEx), each is flushed.
-void OutputFile::makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results) {
-  results->assign(files.size(), Status());
-  const auto firstOnItsVolume = [&](size_t i) {
-    if (!files[i]->finished_) return false;
-    for (size_t j = 0; j < i; ++j) {
-      if (files[j]->finished_ && files[j]->device_ == files[i]->device_) return false;
-    }
-    return true;
-  };
-  const bool writtenOut = flushBuffersFileEx() != nullptr;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (!firstOnItsVolume(i)) continue;
-    const DWORD error = writtenOut ? flushThrough(files[i]->temporary_) : ERROR_NOT_SUPPORTED;
-    if (error == 0) continue;
-    for (size_t j = i; j < files.size(); ++j) {
-      if (!files[j]->finished_ || files[j]->device_ != files[i]->device_) continue;
-      const DWORD alone = flushThrough(files[j]->temporary_);
-      if (alone != 0) (*results)[j] = writeFailed(alone);
-    }
-  }
+bool OutputFile::flushFileSystem() const {
+  return flushBuffersFileEx() != nullptr && flushThrough(temporary_) == 0;
+}
+
+Status OutputFile::flushAlone() const {
+  const DWORD error = flushThrough(temporary_);
+  return error == 0 ? Status() : writeFailed(error);
 }
 
 void OutputFile::discard() {

@@ -128,6 +128,16 @@ class OutputFile {
   static void makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results);
 
  private:
+  // Renames the hidden file over the destination, unless an interruption
+  // has begun; removes it when the rename fails.
+  Status renameIntoPlace();
+  // makeDurable's two flushes, for a finished file: one that makes every
+  // finished file on its file system (or volume) durable, which returns
+  // false where it fails or the platform has none, and one for the file
+  // alone.
+  bool flushFileSystem() const;
+  Status flushAlone() const;
+
   // Forgets the hidden file once it has been renamed or removed.
   void forgetTemporary() {
     forgetPendingFile(pendingTicket_);
