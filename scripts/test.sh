@@ -21,7 +21,7 @@ have_build=1 have_clang=1 have_mingw=1 have_wine64=1 have_wine32=1
 install_group "build and test tools" cmake g++ make libgtest-dev googletest libexpat1-dev \
   libbenchmark-dev groff-base dpkg-dev file locales lintian || have_build=
 install_group "clang and the fuzzing runtime" clang libclang-rt-14-dev || have_clang=
-install_group "MinGW" g++-mingw-w64-i686 g++-mingw-w64-x86-64 || have_mingw=
+install_group "MinGW" g++-mingw-w64-i686 g++-mingw-w64-x86-64 unzip || have_mingw=
 install_group "Wine's 64-bit half" wine wine64 || have_wine64=
 if add_i386; then
   install_group "Wine's 32-bit half" wine32:i386 || have_wine32=
@@ -170,10 +170,24 @@ build_windows() {
   cmake --build "$dir" -j"$jobs"
 }
 
-# Runs a Windows build's suite under Wine in code pages 932 and 1252 and
-# compares its documents with the native build's. Writes the details.
+# Makes a Windows build's zip (cpack -G ZIP), checks it and unpacks it into
+# DIR/zip; prints the zip's name and size.
+package_windows() {
+  local dir=$1 zip
+  (cd "$dir" && cpack -G ZIP >/dev/null)
+  zip=$(ls "$dir"/ordil-*-win*.zip)
+  bash tests/windows_package_test.sh "$zip" "$(build/ordil --version | cut -d' ' -f2)" >&2
+  rm -rf "$dir/zip"
+  unzip -q "$zip" -d "$dir/zip"
+  echo "$(basename "$zip") ($(( ($(stat -c %s "$zip") + 1023) / 1024 )) KiB)"
+}
+
+# Runs a Windows build's suite under Wine in code pages 932 and 1252, with
+# the ordil.exe unpacked from the zip, and compares its documents with the
+# native build's. Writes the details.
 test_windows() {
-  local dir=$1
+  local dir=$1 zip=$2
+  local exe="$PWD/$dir/zip/ordil.exe"
   export WINEPREFIX="$PWD/$dir/wine-prefix"
   local compare lang cp name log mode status=0 total=0 t s skips=() args=()
   compare=$(mktemp -d)
@@ -184,7 +198,7 @@ test_windows() {
     cp=${lang##*:}
     echo "-- LANG=${lang%%:*} (code page $cp)"
     log="$results/$dir-$cp.log"
-    LANG=${lang%%:*} ORDIL_EXPECT_CODE_PAGE=$cp wine "$dir/tests/ordil_tests.exe" --gtest_brief=1 |
+    LANG=${lang%%:*} ORDIL_EXPECT_CODE_PAGE=$cp ORDIL_EXE="$exe" wine "$dir/tests/ordil_tests.exe" --gtest_brief=1 |
       tee "$log" || status=1
     read -r t s < <(gtest_counts "$log")
     total=$t
@@ -195,7 +209,7 @@ test_windows() {
       cp "$compare/$name.ashx" "$compare/$name-native.ashx"
       cp "$compare/$name.ashx" "$compare/$name-windows.ashx"
       build/ordil "$compare/$name-native.ashx" 678 || true
-      (cd "$compare" && LANG=${lang%%:*} wine "$OLDPWD/$dir/ordil.exe" "$name-windows.ashx" 678) || true
+      (cd "$compare" && LANG=${lang%%:*} wine "$exe" "$name-windows.ashx" 678) || true
       if ! cmp "$compare/$name-native.xml" "$compare/$name-windows.xml"; then
         echo "the $name document differs from the native build's (code page $cp)" >"$details"
         exit 1
@@ -212,7 +226,7 @@ test_windows() {
       ln -s victim "$compare/links/678.xml"
       args=(678.ashx 678)
       [ $mode = single ] || args=(--batch .)
-      (cd "$compare/links" && LANG=${lang%%:*} wine "$OLDPWD/$dir/ordil.exe" "${args[@]}") || true
+      (cd "$compare/links" && LANG=${lang%%:*} wine "$exe" "${args[@]}") || true
       if [ "$(cat "$compare/links/victim")" != victim ] || [ -L "$compare/links/678.xml" ] ||
         ! cmp -s "$compare/links/678.xml" "$compare/example-native.xml"; then
         echo "a link in the document's place was written through ($mode mode, code page $cp)" >"$details"
@@ -226,7 +240,7 @@ test_windows() {
     echo "tests failed under Wine (see above)" >"$details"
     exit 1
   fi
-  echo "$total tests, code pages 932 and 1252; skipped ${skips[0]}, ${skips[1]}" >"$details"
+  echo "$total tests, code pages 932 and 1252, with ordil.exe from $zip; skipped ${skips[0]}, ${skips[1]}" >"$details"
 }
 
 # Whether Wine runs a build: a prefix is made and the program answers.
@@ -247,7 +261,9 @@ stage_windows_32() {
   [ -n "$have_wine32" ] ||
     skipped_because "wine32 ${group_problem["Wine's 32-bit half"]}; built and checked as PE32 (console) Intel 80386"
   wine_runs build-win32 || skipped_because "wine32 is installed but cannot run ordil.exe"
-  test_windows build-win32
+  local zip
+  zip=$(package_windows build-win32)
+  test_windows build-win32 "$zip"
 }
 
 stage_windows_64() {
@@ -268,7 +284,9 @@ stage_windows_64() {
     echo "no Wine can run a Windows build: 64-bit Wine cannot run ordil.exe" >"$details"
     exit 1
   fi
-  test_windows build-win64
+  local zip
+  zip=$(package_windows build-win64)
+  test_windows build-win64 "$zip"
 }
 
 stage_package() {
