@@ -347,11 +347,6 @@ Status OutputFile::finishWriting() {
   return Status();
 }
 
-Status OutputFile::commitFinished() {
-  if (!finished_) return Status();  // written in place, and closed already
-  return renameIntoPlace();
-}
-
 namespace {
 
 // Runs flush (syncfs or fsync) on a new descriptor of a finished hidden

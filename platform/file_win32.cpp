@@ -361,11 +361,6 @@ Status OutputFile::finishWriting() {
   return Status();
 }
 
-Status OutputFile::commitFinished() {
-  if (!finished_) return Status();  // written in place, and closed already
-  return renameIntoPlace();
-}
-
 // FlushFileBuffers on one file of a volume writes that file out and flushes
 // the drive's cache, which then holds the data the others wrote out: Git's
 // batch mode makes the same single flush on NTFS. Where the others' data

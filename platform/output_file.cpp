@@ -1,8 +1,13 @@
-// What the output file does the same way on every platform: the flushing
-// of a group of finished files, around each platform's two flushes.
+// What the output file does the same way on every platform: the steps of
+// a commit in groups, around each platform's flushes and rename.
 #include "platform/output_file.h"
 
 namespace ordil::platform {
+
+Status OutputFile::commitFinished() {
+  if (!finished_) return Status();  // written in place, and closed already
+  return renameIntoPlace();
+}
 
 void OutputFile::makeDurable(const std::vector<OutputFile*>& files, std::vector<Status>* results) {
   results->assign(files.size(), Status());
