@@ -575,6 +575,8 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
     return sameAs.empty() || sameAs[i] == kNone ? nullptr : &items[sameAs[i]];
   };
 
+  // Each document waiting to be put in place keeps its folder open.
+  platform::allowManyOpenFiles();
   Reporter reporter(items.size(), options, context);
   unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
   jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));

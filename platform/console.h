@@ -1,6 +1,6 @@
 // What the program asks of the system it runs on, beyond files: whether its
 // console is a terminal, how many processors there are, whether a path
-// names a folder.
+// names a folder, and room for open files.
 #ifndef ORDIL_PLATFORM_CONSOLE_H_
 #define ORDIL_PLATFORM_CONSOLE_H_
 
@@ -17,6 +17,12 @@ unsigned processorCount();
 
 // Whether the path in the narrow code page names a folder.
 bool isFolder(const std::string& narrowPath);
+
+// Raises the process's limit on open files to the most it may have
+// (POSIX: the soft limit to the hard one), for a batch that keeps a folder
+// open for each document waiting to be put in place. Nothing to do on
+// Windows, whose handles have no such low limit.
+void allowManyOpenFiles();
 
 }  // namespace ordil::platform
 

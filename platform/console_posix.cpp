@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ unsigned processorCount() {
 bool isFolder(const std::string& narrowPath) {
   struct stat st;
   return ::stat(narrowPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void allowManyOpenFiles() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the limit as it was
 }
 
 }  // namespace ordil::platform

@@ -20,4 +20,6 @@ bool isFolder(const std::string& narrowPath) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+void allowManyOpenFiles() {}
+
 }  // namespace ordil::platform
