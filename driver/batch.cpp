@@ -377,7 +377,8 @@ struct Finished {
 };
 
 // A group is made durable when it holds this many documents, or this many
-// bytes of them, whichever comes first.
+// bytes of them, whichever comes first (fewer documents where the open
+// files allowed are few: each keeps its folder open).
 constexpr size_t kGroupDocuments = 256;
 constexpr uint64_t kGroupBytes = uint64_t{64} << 20;
 
@@ -400,7 +401,9 @@ static_assert(2 * kGroupDocuments + kMaxJobs <= platform::kMaxPendingFiles,
 // holds up one job, not all of them.
 class DurableGroups {
  public:
-  explicit DurableGroups(Reporter* reporter) : reporter_(reporter) {
+  // documents: how many a group holds at most (1 to kGroupDocuments).
+  DurableGroups(Reporter* reporter, size_t documents)
+      : reporter_(reporter), documents_(documents) {
     filling_.reserve(kGroupDocuments);
     flushing_.reserve(kGroupDocuments);
     files_.reserve(kGroupDocuments);
@@ -412,10 +415,10 @@ class DurableGroups {
   // in place. Needs no memory.
   void add(size_t index, Result result, Finished finished) {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return filling_.size() < kGroupDocuments; });
+    done_.wait(lock, [this] { return filling_.size() < documents_; });
     bytes_ += finished.document->bytesWritten();
     filling_.push_back({index, std::move(result), std::move(finished)});
-    if (filling_.size() < kGroupDocuments && bytes_ < kGroupBytes) return;
+    if (filling_.size() < documents_ && bytes_ < kGroupBytes) return;
     done_.wait(lock, [this] { return !busy_; });
     putInPlaceLocked(&lock);
   }
@@ -475,6 +478,7 @@ class DurableGroups {
   }
 
   Reporter* const reporter_;
+  const size_t documents_;
   const Status noMemory_ = Status::noMemory();
   std::mutex mutex_;
   std::condition_variable done_;  // busy_ became false, or filling_ was taken
@@ -575,8 +579,10 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
     return sameAs.empty() || sameAs[i] == kNone ? nullptr : &items[sameAs[i]];
   };
 
-  // Each document waiting to be put in place keeps its folder open.
-  platform::allowManyOpenFiles();
+  // Each document waiting to be put in place keeps its folder open: two
+  // groups of them at most, beside a few files for each job and the
+  // process's own.
+  const size_t openFiles = platform::allowManyOpenFiles();
   Reporter reporter(items.size(), options, context);
   unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
   jobs = static_cast<unsigned>(std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(items.size(), 1)}));
@@ -589,7 +595,8 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   std::vector<bool> deferred(jobs > 1 ? items.size() : 0);
   std::mutex deferredMutex;
   std::atomic<size_t> next{0};
-  DurableGroups groups(&reporter);
+  const size_t spare = openFiles > 64 + 8 * size_t{jobs} ? openFiles - 64 - 8 * size_t{jobs} : 0;
+  DurableGroups groups(&reporter, std::clamp<size_t>(spare / 2, 1, kGroupDocuments));
   // Converts a file and hands its result on: to the group when its
   // document waits to be put in place, to the reporter otherwise.
   const auto convertAndReport = [&](size_t i, Converter* converter, bool mayDefer) {

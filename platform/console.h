@@ -4,6 +4,7 @@
 #ifndef ORDIL_PLATFORM_CONSOLE_H_
 #define ORDIL_PLATFORM_CONSOLE_H_
 
+#include <cstddef>
 #include <string>
 
 namespace ordil::platform {
@@ -20,9 +21,10 @@ bool isFolder(const std::string& narrowPath);
 
 // Raises the process's limit on open files to the most it may have
 // (POSIX: the soft limit to the hard one), for a batch that keeps a folder
-// open for each document waiting to be put in place. Nothing to do on
-// Windows, whose handles have no such low limit.
-void allowManyOpenFiles();
+// open for each document waiting to be put in place, and returns the limit
+// then in force. Windows, whose handles have no such low limit, returns
+// SIZE_MAX.
+size_t allowManyOpenFiles();
 
 }  // namespace ordil::platform
 

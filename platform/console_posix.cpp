@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <thread>
 
 #include "platform/console.h"
@@ -22,11 +23,15 @@ bool isFolder(const std::string& narrowPath) {
   return ::stat(narrowPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void allowManyOpenFiles() {
+size_t allowManyOpenFiles() {
   struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  ::setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the limit as it was
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;  // the least a system has
+  if (limit.rlim_cur < limit.rlim_max) {
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) limit.rlim_cur = before;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
 }
 
 }  // namespace ordil::platform

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdint>
+
 #include "platform/console.h"
 
 namespace ordil::platform {
@@ -20,6 +22,6 @@ bool isFolder(const std::string& narrowPath) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void allowManyOpenFiles() {}
+size_t allowManyOpenFiles() { return SIZE_MAX; }
 
 }  // namespace ordil::platform
