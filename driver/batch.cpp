@@ -418,9 +418,11 @@ class DurableGroups {
     done_.wait(lock, [this] { return filling_.size() < documents_; });
     bytes_ += finished.document->bytesWritten();
     filling_.push_back({index, std::move(result), std::move(finished)});
-    if (filling_.size() < documents_ && bytes_ < kGroupBytes) return;
+    if (!full()) return;
     done_.wait(lock, [this] { return !busy_; });
-    putInPlaceLocked(&lock);
+    // Another job that found the group full while this one waited may have
+    // put it in place already.
+    if (full()) putInPlaceLocked(&lock);
   }
 
   // Puts the rest in place: at the end of the batch, once every job has
@@ -437,6 +439,9 @@ class DurableGroups {
     Result result;
     Finished finished;
   };
+
+  // Whether the filling group is due to be made durable; mutex_ held.
+  bool full() const { return filling_.size() >= documents_ || bytes_ >= kGroupBytes; }
 
   // Takes the group for this thread, makes it durable and puts each
   // document in place outside the lock, then reports each file.
