@@ -56,12 +56,6 @@ EscapeKernel useEscapeKernelForTesting(const EscapeKernel& kernel) {
   return before;
 }
 
-char* escapeTextTo(std::string_view utf8, char* out) { return active.text(utf8, nullptr, out); }
-
-char* escapeAttributeTo(std::string_view utf8, char* out) {
-  return active.attribute(utf8, nullptr, out);
-}
-
 char* escapeTextValueTo(std::string_view field, const char* readable, char* out) {
   return active.textValue(field, readable, out);
 }

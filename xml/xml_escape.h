@@ -30,14 +30,11 @@ void appendEscapedAttribute(std::string_view utf8, std::string* out);
 // may reach 32 bytes past what they write.
 constexpr size_t maxEscapedSize(size_t n) { return 5 * n + 32; }
 
-// Escape into a caller's buffer, which must hold maxEscapedSize(utf8.size())
-// bytes at out. Return the byte after the last one written.
-char* escapeTextTo(std::string_view utf8, char* out);
-char* escapeAttributeTo(std::string_view utf8, char* out);
-
-// The same for a field of a cache record, whose value ends at its first NUL:
-// escapes the bytes before it (all of them if there is none), so that the
-// one scan of the field finds both. readable is nullptr, or the end of the
+// Escape a field of a cache record, whose value ends at its first NUL, into
+// a caller's buffer, which must hold maxEscapedSize(field.size()) bytes at
+// out; return the byte after the last one written. Escapes the bytes before
+// the NUL (all of them if there is none), so that one scan of the field
+// finds both the NUL and what needs escaping. readable is nullptr, or the end of the
 // memory the field's view points into, even when it is empty (a cache
 // record's dataEnd): the escapers may then load, but never use, the bytes
 // between the field's end and it, which spares them loading a field's last
@@ -48,8 +45,10 @@ char* escapeAttributeValueTo(std::string_view field, const char* readable, char*
 // The kernels that do the escaping, which give the same bytes for every
 // input: the portable one, a word of 8 bytes at a time; where the build has
 // it (SSE2, on every x86-64 processor), 16 bytes at a time; and where the
-// processor also has AVX2, 32 bytes at a time. Each entry is as the call
-// above of the same name, readable as for the field escapers (the
+// processor also has AVX2, 32 bytes at a time. Each entry escapes into a
+// buffer as the field escapers do: text and attribute the whole input, as
+// appendEscapedText and appendEscapedAttribute, textValue and
+// attributeValue up to the first NUL; readable as for the field escapers (the
 // portable kernel never loads past a field).
 struct EscapeKernel {
   const char* name;     // "portable", "sse2", "avx2"
