@@ -27,20 +27,14 @@ void Destination::write(const char* data, size_t n) {
   written_ += n;
 }
 
-const Status& Destination::commit() {
-  if (nothing_) return status_;
-  if (status_.ok()) {
-    status_ = file_.commit();
-  } else {
-    file_.discard();
-  }
-  return status_;
-}
+const Status& Destination::commit() { return end(&platform::OutputFile::commit); }
 
-const Status& Destination::finishWriting() {
+const Status& Destination::finishWriting() { return end(&platform::OutputFile::finishWriting); }
+
+const Status& Destination::end(Status (platform::OutputFile::*step)()) {
   if (nothing_) return status_;
   if (status_.ok()) {
-    status_ = file_.finishWriting();
+    status_ = (file_.*step)();
   } else {
     file_.discard();
   }

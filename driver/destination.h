@@ -86,6 +86,10 @@ class Destination final : public ByteSink {
   uint64_t bytesWritten() const { return written_; }
 
  private:
+  // Ends the writing with the file's step (commit or finishWriting) when
+  // every byte was written, and discards the file otherwise.
+  const Status& end(Status (platform::OutputFile::*step)());
+
   Status status_;
   bool nothing_;
   uint64_t written_ = 0;
