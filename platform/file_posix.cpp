@@ -350,10 +350,11 @@ Status OutputFile::finishWriting() {
 namespace {
 
 // Runs flush (syncfs or fsync) on a new descriptor of a finished hidden
-// file; returns 0 or the error.
+// file; returns 0 or the error. Opened without waiting, so that a FIFO put
+// in the hidden file's place by another user cannot hold the batch up.
 template <typename Flush>
 int flushThrough(int folder, const std::string& name, Flush flush) {
-  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (f < 0) return errno;
   const int error = flush(f) == 0 ? 0 : errno;
   ::close(f);
