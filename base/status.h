@@ -25,6 +25,12 @@ class Status {
     kMalformed,  // a record that no more data could mend
     kIo,         // a file could not be opened, read, written or replaced
     kNoMemory,
+    // The process may open no more files (EMFILE): like kNoMemory, a
+    // failure of the run, not of the file.
+    kTooManyFiles,
+    // Standard output's reader has gone (a closed pipe): the run ends
+    // quietly.
+    kClosedOutput,
   };
 
   Status() noexcept = default;  // success
@@ -43,6 +49,12 @@ class Status {
   static Status usage(std::string message) { return {Kind::kUsage, std::move(message)}; }
   static Status io(std::string message) { return {Kind::kIo, std::move(message)}; }
   static Status noMemory() { return {Kind::kNoMemory, "not enough memory"}; }
+  static Status tooManyFiles(std::string message) {
+    return {Kind::kTooManyFiles, std::move(message)};
+  }
+  static Status closedOutput(std::string message) {
+    return {Kind::kClosedOutput, std::move(message)};
+  }
 
   bool ok() const { return rep_ == nullptr; }
   Kind kind() const { return rep_ ? rep_->kind : Kind::kOk; }

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "driver/conversion.h"
+#include "text/quote.h"
 #include "platform/console.h"
 #include "platform/folder.h"
 #include "platform/interrupt.h"
@@ -74,9 +75,17 @@ struct Places {
     std::error_code error;
     fs::create_directories(*outputRoot, error);
     if (error) {
-      return Status::io("cannot make the folder " + display(*outputRoot) + ": " + error.message());
+      return Status::io("cannot make the folder " + quotedName(display(*outputRoot)) + ": " +
+                        error.message());
     }
-    return folder->open(nativeName(*outputRoot), below(item), true);
+    const std::vector<platform::NativeFileName> parts = below(item);
+    // A folder made takes the mode of the one it mirrors, as cp -r makes it.
+    const auto modeOf = [&](size_t depth) {
+      fs::path mirrored = roots[rootOf[item.folder]];
+      for (size_t i = 0; i <= depth; ++i) mirrored /= pathOf(parts[i]);
+      return platform::folderMode(nativeName(mirrored));
+    };
+    return folder->open(nativeName(*outputRoot), parts, true, modeOf);
   }
 
   fs::path input(const Item& item) const {
@@ -88,8 +97,7 @@ struct Places {
   // outputRoot; the first "ashx" of the input's own name becomes "xml".
   fs::path output(const Item& item) const {
     const fs::path in = input(item);
-    platform::NativeFileName name = nativeName(in.filename());
-    replaceFirstAshx(&name);
+    const platform::NativeFileName name = documentNameFor(nativeName(in.filename()));
     if (!outputRoot) return in.parent_path() / pathOf(name);
     fs::path folder = *outputRoot;
     for (const platform::NativeFileName& part : below(item)) folder /= pathOf(part);
@@ -124,6 +132,8 @@ Conversion conversionFor(const Item& item, const Places& places) {
   Conversion c;
   c.inputPath = item.named == Item::kFound ? display(input) : places.named[item.named];
   c.inputName = nativeName(input);
+  // A link met in a folder may have been planted there by another user.
+  if (item.named == Item::kFound) c.inputLinks = platform::InputFile::Links::kTrustedOnly;
   c.output.name = nativeName(output);
   c.output.placement = platform::Placement::kBatch;
   c.outputPath = display(output);
@@ -291,7 +301,11 @@ class Reporter {
       context_.err->flush();
     }
     if (options_.verbose) {
-      *context_.out << result.inputPath << ": ";
+      if (isPrintableName(result.inputPath)) {
+        *context_.out << result.inputPath << ": ";
+      } else {
+        *context_.out << quotedName(result.inputPath) << ": ";
+      }
       if (result.skipped) {
         *context_.out << "up to date";
       } else {
@@ -366,6 +380,29 @@ std::vector<uint32_t> sharedDocuments(const std::vector<Item>& items, const Plac
     sameAs[i] = at->second;
   }
   return sameAs;
+}
+
+// For each item whose document would replace a cache file of the list, the
+// number of that item, kNone for the others; empty when there is none. Only
+// a document whose own name still holds "ashx" can be a listed cache file.
+std::vector<uint32_t> cachesReplaced(const std::vector<Item>& items, const Places& places) {
+  std::vector<uint32_t> replaces;
+  std::unordered_map<platform::NativeFileName, uint32_t> inputs;
+  for (uint32_t i = 0; i < items.size(); ++i) {
+    platform::NativeFileName own = nativeName(places.output(items[i]).filename());
+    if (!replaceFirstAshx(&own)) continue;
+    if (inputs.empty()) {
+      for (uint32_t j = 0; j < items.size(); ++j) {
+        inputs.emplace(platform::comparableFileName(nativeName(places.input(items[j]).lexically_normal())), j);
+      }
+    }
+    const auto at = inputs.find(
+        platform::comparableFileName(nativeName(places.output(items[i]).lexically_normal())));
+    if (at == inputs.end()) continue;
+    if (replaces.empty()) replaces.assign(items.size(), kNone);
+    replaces[i] = at->second;
+  }
+  return replaces;
 }
 
 // A file's document written whole to its hidden file, not yet in place,
@@ -501,8 +538,8 @@ class DurableGroups {
 // document written whole is left in *finished, to be made durable with
 // others and put in place; the result then counts it as in place. Throws
 // nothing: what is thrown becomes the file's outcome.
-Result convertItem(const Item& item, const Item* sharesWith, const Places& places,
-                   const BatchOptions& options, Converter* converter,
+Result convertItem(const Item& item, const Item* sharesWith, const Item* replacesCache,
+                   const Places& places, const BatchOptions& options, Converter* converter,
                    Finished* finished) noexcept {
   Result result;
   try {
@@ -511,8 +548,15 @@ Result convertItem(const Item& item, const Item* sharesWith, const Places& place
     if (sharesWith != nullptr) {
       const Conversion first = conversionFor(*sharesWith, places);
       result.outcome.problems.push_back(
-          {result.inputPath, Status::io("same document as " + first.inputPath + " (" +
-                                        first.outputPath + "); not converted")});
+          {result.inputPath, Status::io("same document as " + quotedName(first.inputPath) + " (" +
+                                        quotedName(first.outputPath) + "); not converted")});
+      return result;
+    }
+    if (replacesCache != nullptr && !options.check) {
+      result.outcome.problems.push_back(
+          {result.inputPath,
+           Status::io("not converted: its document would replace the cache file " +
+                      quotedName(conversionFor(*replacesCache, places).inputPath))});
       return result;
     }
     const auto notConverted = [&](const Status& why) {
@@ -566,6 +610,13 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   // written during the run are never taken for inputs.
   Lister lister;
   if (!options.outputDir.empty()) {
+    // A link along it that another user planted would lead the documents
+    // into a folder of the runner's.
+    if (const Status links = platform::checkLinksAlong(platform::nativeFileName(options.outputDir));
+        !links.ok()) {
+      printProblem(*context.err, options.outputDir, links.message());
+      return kExitIncomplete;
+    }
     lister.places.outputRoot = pathOf(platform::nativeFileName(options.outputDir));
   }
   for (const std::string& path : options.paths) lister.addPath(path);
@@ -582,6 +633,11 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
       places.outputRoot && !options.check ? sharedDocuments(items, places) : std::vector<uint32_t>();
   const auto sharesWith = [&](size_t i) -> const Item* {
     return sameAs.empty() || sameAs[i] == kNone ? nullptr : &items[sameAs[i]];
+  };
+  const std::vector<uint32_t> replaces =
+      options.check ? std::vector<uint32_t>() : cachesReplaced(items, places);
+  const auto replacesCache = [&](size_t i) -> const Item* {
+    return replaces.empty() || replaces[i] == kNone ? nullptr : &items[replaces[i]];
   };
 
   // Each document waiting to be put in place keeps its folder open: two
@@ -606,8 +662,10 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   // document waits to be put in place, to the reporter otherwise.
   const auto convertAndReport = [&](size_t i, Converter* converter, bool mayDefer) {
     Finished finished;
-    Result result = convertItem(items[i], sharesWith(i), places, options, converter, &finished);
-    if (result.outcome.outOfMemory && mayDefer) {
+    Result result =
+        convertItem(items[i], sharesWith(i), replacesCache(i), places, options, converter, &finished);
+    // Out of memory or of open files beside other jobs: tried again alone.
+    if ((result.outcome.outOfMemory || result.outcome.outOfFiles()) && mayDefer) {
       const std::lock_guard<std::mutex> lock(deferredMutex);
       deferred[i] = true;
     } else if (finished.document != nullptr) {
@@ -635,8 +693,10 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
     work(&converter);  // this thread is a job too
   }
   for (platform::Thread& t : threads) t.join();
-  // Every other job's memory is released now; each file put off is
-  // converted on one thread, with the least memory a conversion takes.
+  // Every other job's memory is released now, and its files closed once
+  // the documents waiting are in place; each file put off is converted on
+  // one thread, with the least memory a conversion takes.
+  groups.finish();
   for (size_t i = 0; i < deferred.size(); ++i) {
     if (!deferred[i]) continue;
     Converter alone(Converter::Threads::kOne);

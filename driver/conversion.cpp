@@ -98,10 +98,6 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
     outcome.problems.push_back({path, status});
   };
   try {
-    // The destination is made before the input is looked at, so that a
-    // missing input still leaves the head-and-foot document.
-    auto owned = std::make_unique<Destination>(c.output);
-    Destination& destination = *owned;
     // With no document to write, the records are only decoded.
     const bool decodeOnly = c.output.kind == OutputTarget::Kind::kNothing;
     // The document's buffer is taken before the input's: with little
@@ -109,7 +105,30 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
     // than not at all.
     if (!decodeOnly) CommentXmlWriter::reserve(&output_.output);
     platform::InputFile input;
-    const Status opened = c.inputName ? input.openNative(*c.inputName, c.folder) : input.open(c.inputPath);
+    const Status opened =
+        c.inputName ? input.openNative(*c.inputName, c.folder, c.inputLinks) : input.open(c.inputPath);
+    if (!opened.ok() && (input.refused() || opened.kind() == Status::Kind::kTooManyFiles)) {
+      problem(c.inputPath, opened);  // nothing read, nothing made
+      return outcome;
+    }
+    if (opened.ok() && c.output.kind == OutputTarget::Kind::kFile) {
+      const std::optional<platform::FileFacts> there = platform::factsOf(c.output.name, c.output.folder);
+      if (there && there->sameFile(input.facts())) {
+        problem(c.inputPath, Status::io("not converted: its document would replace the cache file " +
+                                        c.inputPath));
+        return outcome;
+      }
+    }
+    DestinationOptions options;
+    if (opened.ok()) {
+      options.cache = &input.facts();
+    } else {
+      // No cache file to convert: the empty document stands for it only
+      // where no document stands already.
+      options.onlyWhereNothingStands = true;
+    }
+    auto owned = std::make_unique<Destination>(c.output, options);
+    Destination& destination = *owned;
     uint32_t chats = 0;
     if (!opened.ok() || input.size() > kMaxInputSize) {
       problem(c.inputPath, !opened.ok() ? opened

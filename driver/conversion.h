@@ -17,6 +17,7 @@
 #include "driver/destination.h"
 #include "driver/pipeline.h"
 #include "platform/file_name.h"
+#include "platform/input_file.h"
 #include "platform/memory.h"
 
 namespace ordil {
@@ -28,6 +29,9 @@ struct Conversion {
   // The input by the platform's own name (the batch mode's wide names on
   // Windows).
   std::optional<platform::NativeFileName> inputName;
+  // Which links opening inputName follows: only trusted ones for a file
+  // met in a folder (the batch), all of them for one the user named.
+  platform::InputFile::Links inputLinks = platform::InputFile::Links::kFollow;
   // The folder that holds the input and the output, when they are opened
   // in it (the batch mode's files found in folders); it must outlive the
   // conversion.
@@ -51,6 +55,14 @@ struct Outcome {
   bool outOfMemory = false;
   uint32_t comments = 0;          // chat elements in the document written
   bool complete() const { return problems.empty() && !outOfMemory; }
+  // The process could open no more files: like running out of memory, the
+  // run's failure; no document was written or replaced.
+  bool outOfFiles() const {
+    for (const Problem& p : problems) {
+      if (p.status.kind() == Status::Kind::kTooManyFiles) return true;
+    }
+    return false;
+  }
 };
 
 // Adds to *outcome, as a problem of path, the failure an exception stands
@@ -72,11 +84,17 @@ class Converter {
 
   explicit Converter(Threads threads = Threads::kTwoForLargeInputs) : threads_(threads) {}
 
-  // Creates the destination, converts the input into it and commits it.
-  // The document replaces the output whole, or, when the run cannot finish
-  // it (a write failure, no memory), the output is left as it was. Throws
-  // nothing: whatever is thrown on either thread becomes a problem of the
-  // outcome.
+  // Opens the input, creates the destination, converts the input into it
+  // and commits it. The document replaces the output whole, or, when the
+  // run cannot finish it (a write failure, no memory), the output is left
+  // as it was. An input that cannot be opened leaves the head-and-foot
+  // document only where nothing stands, and none at all when it is a link
+  // that is not trusted or the process may open no more files. A document
+  // that would replace its own cache file (the same file) is not written:
+  // "not converted: its document would replace the cache file PATH". The
+  // document takes its cache file's permissions (platform::Creation).
+  // Throws nothing: whatever is thrown on either thread becomes a problem
+  // of the outcome.
   //
   // With finished given, a document written whole is not committed but
   // finished (Destination::finishWriting) and handed over in *finished,

@@ -8,14 +8,20 @@ std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPa
   return name;
 }
 
-Destination::Destination(const OutputTarget& target)
+Destination::Destination(const OutputTarget& target, const DestinationOptions& options)
     : nothing_(target.kind == OutputTarget::Kind::kNothing) {
   switch (target.kind) {
-    case OutputTarget::Kind::kFile:
-      status_ = file_.create(target.name, target.placement, target.folder);
+    case OutputTarget::Kind::kFile: {
+      platform::Creation how;
+      how.placement = target.placement;
+      how.folder = target.folder;
+      how.cache = options.cache;
+      how.onlyWhereNothingStands = options.onlyWhereNothingStands;
+      status_ = file_.create(target.name, how);
       break;
+    }
     case OutputTarget::Kind::kStandardOutput:
-      file_.useStandardOutput();
+      file_.useDescriptor(target.descriptor);
       break;
     case OutputTarget::Kind::kNothing:
       break;

@@ -34,17 +34,35 @@ bool replaceFirstAshx(String* path) {
 // of the name, so it never matches inside a multi-byte character.
 std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
 
-// Where a document goes: a file by its platform name, standard output, or
-// nowhere (a run that only decodes). For a file, placement says what may
-// stand in its place (a link, a FIFO), and folder, when given, is the
-// folder it is made in, which must stay open until the document is
-// committed or abandoned.
+// The document's own name for a cache file's own name (its last part): the
+// first "ashx" in it replaced by "xml", or the name unchanged when it holds
+// none. How a document is named in a folder of its own (-d) and in the
+// batch.
+inline platform::NativeFileName documentNameFor(platform::NativeFileName ownName) {
+  replaceFirstAshx(&ownName);
+  return ownName;
+}
+
+// Where a document goes: a file by its platform name, an open descriptor
+// (standard output), or nowhere (a run that only decodes). For a file,
+// placement says what may stand in its place (a link, a FIFO), and folder,
+// when given, is the folder it is made in, which must stay open until the
+// document is committed or abandoned.
 struct OutputTarget {
   enum class Kind { kFile, kStandardOutput, kNothing };
   platform::NativeFileName name;
   Kind kind = Kind::kFile;
   platform::Placement placement = platform::Placement::kDerived;
   const platform::Folder* folder = nullptr;
+  int descriptor = 1;  // kStandardOutput: which one (/dev/stderr is 2)
+};
+
+// How a Destination makes its file, besides where (platform::Creation):
+// the cache file it takes its permissions from, and whether it is made
+// only where nothing stands.
+struct DestinationOptions {
+  const platform::FileFacts* cache = nullptr;
+  bool onlyWhereNothingStands = false;
 };
 
 // One document's destination, which takes the document whole or not at
@@ -58,7 +76,7 @@ struct OutputTarget {
 // write, and so status_, belongs to whoever has the turn.
 class Destination final : public ByteSink {
  public:
-  explicit Destination(const OutputTarget& target);
+  explicit Destination(const OutputTarget& target, const DestinationOptions& options = {});
 
   Destination(const Destination&) = delete;
   Destination& operator=(const Destination&) = delete;

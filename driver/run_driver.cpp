@@ -14,6 +14,8 @@
 #include "driver/path_argument.h"
 #include "platform/console.h"
 #include "platform/file_name.h"
+#include "platform/folder.h"
+#include "text/quote.h"
 
 #ifndef ORDIL_VERSION
 #define ORDIL_VERSION "unknown"
@@ -22,7 +24,30 @@
 namespace ordil {
 
 void printProblem(std::ostream& err, std::string_view path, std::string_view message) {
-  err << "ordil: " << path << ": " << message << '\n';
+  err << "ordil: ";
+  if (isPrintableName(path)) {
+    err << path;
+  } else {
+    err << quotedName(path);
+  }
+  err << ": " << message << '\n';
+}
+
+std::optional<int> descriptorNamed(std::string_view path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (!path.starts_with(prefix)) continue;
+    const std::string_view digits = path.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    int n = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      n = n * 10 + (c - '0');
+    }
+    return n;
+  }
+  return std::nullopt;
 }
 
 namespace {
@@ -162,16 +187,30 @@ int runSingle(const char* pathArgument, const char* idArgument, const Destinatio
   } else if (to.output != nullptr && std::string_view(to.output) == "-") {
     conversion.output.kind = OutputTarget::Kind::kStandardOutput;
     conversion.outputPath = "standard output";
+  } else if (const std::optional<int> descriptor =
+                 to.output != nullptr ? descriptorNamed(to.output) : std::nullopt) {
+    // The descriptor the shell opened, written where it stands (appending
+    // where it appends), rather than a new file in its place.
+    conversion.output.kind = OutputTarget::Kind::kStandardOutput;
+    conversion.output.descriptor = *descriptor;
+    conversion.outputPath = to.output;
   } else if (to.output != nullptr) {
     conversion.output.name = platform::nativeFileName(to.output);
     conversion.output.placement = platform::Placement::kNamed;
     conversion.outputPath = to.output;
   } else if (to.outputDir != nullptr) {
-    // The folder holds the last part of the name the document would have
-    // beside its cache file.
+    // Named as the batch names it: the cache file's own name with its
+    // first "ashx" replaced, in the folder.
+    if (const Status links = platform::checkLinksAlong(platform::nativeFileName(to.outputDir));
+        !links.ok()) {
+      printProblem(*context.err, to.outputDir, links.message());
+      return kExitIncomplete;
+    }
+    const auto& cacheName = std::filesystem::path(platform::nativeFileName(path)).filename().native();
+    const platform::NativeFileName ownName =
+        documentNameFor(platform::NativeFileName(cacheName.begin(), cacheName.end()));
     const std::filesystem::path inFolder =
-        std::filesystem::path(platform::nativeFileName(to.outputDir)) /
-        std::filesystem::path(*beside).filename();
+        std::filesystem::path(platform::nativeFileName(to.outputDir)) / std::filesystem::path(ownName);
     const auto& native = inFolder.native();
     conversion.output.name = platform::NativeFileName(native.begin(), native.end());
     conversion.outputPath = platform::displayFileName(conversion.output.name);
@@ -185,6 +224,10 @@ int runSingle(const char* pathArgument, const char* idArgument, const Destinatio
   if (outcome.undecodable) context.presentFailureMessage(kFailureCaption, kFailureMessage);
   ExitStatus status;
   for (const Problem& p : outcome.problems) {
+    if (p.status.kind() == Status::Kind::kClosedOutput) {
+      status.add(p.status);  // its reader has gone: nobody to tell
+      continue;
+    }
     std::string message = p.status.message();
     if (p.path == path && p.status.kind() == Status::Kind::kIo && platform::isFolder(path)) {
       message += folderHint(path);
@@ -263,6 +306,7 @@ bool outputWasWritten(const RunContext& context) {
   context.out->flush();
   if (*context.out) return true;
   const int error = errno;
+  if (error == EPIPE) return false;  // its reader has gone: nobody to tell
   *context.err << "ordil: write error: "
                << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
   return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,7 +37,9 @@ class ExitStatus {
 };
 
 // Prints a problem as "ordil: PATH: MESSAGE" and a line end, piece by
-// piece, so that printing takes no memory.
+// piece, so that printing a printable PATH takes no memory; one holding a
+// control character or bytes that are not UTF-8 is printed quoted
+// (text/quote.h), so that a planted name forges no line.
 void printProblem(std::ostream& err, std::string_view path, std::string_view message);
 
 // Caption and text of the message for a cache file that cannot be decoded
@@ -70,6 +73,11 @@ std::string unwrapQuotes(std::string path);
 // full disk, a closed pipe), prints "ordil: write error: REASON" on
 // *context.err and returns false.
 bool outputWasWritten(const RunContext& context);
+
+// The descriptor that a name of the process's own open files stands for:
+// /dev/stdout 1, /dev/stderr 2, /dev/fd/N and /proc/self/fd/N N; none for
+// any other name.
+std::optional<int> descriptorNamed(std::string_view path);
 
 // Runs the converter on a command line (argv[0] is the program name): the
 // options, then a cache file and its optional video id, or with --batch

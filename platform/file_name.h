@@ -3,6 +3,7 @@
 #ifndef ORDIL_PLATFORM_FILE_NAME_H_
 #define ORDIL_PLATFORM_FILE_NAME_H_
 
+#include <cstdint>
 #include <string>
 #include <type_traits>
 
@@ -28,6 +29,19 @@ std::string displayFileName(const NativeFileName& name);
 // The name as the platform's file systems compare names, so that two names
 // of one file compare equal: as it is on POSIX, in upper case on Windows.
 NativeFileName comparableFileName(NativeFileName name);
+
+// What a document takes from its cache file, and what tells the cache file
+// apart from every other file.
+struct FileFacts {
+  uint64_t device = 0;  // the file system (POSIX) or volume (Windows)
+  uint64_t file = 0;    // the inode (POSIX) or file index (Windows)
+  uint32_t mode = 0;    // permission bits (POSIX)
+  uint32_t owner = 0, group = 0;  // (POSIX)
+
+  bool sameFile(const FileFacts& other) const {
+    return device == other.device && file == other.file;
+  }
+};
 
 }  // namespace ordil::platform
 

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "platform/interrupt.h"
 #include "platform/output_file.h"
 #include "platform/temporary_name.h"
+#include "text/quote.h"
 
 namespace ordil::platform {
 
@@ -20,9 +22,28 @@ namespace {
 
 std::string systemReason(int error) { return std::strerror(error); }
 
-Status cannotCreate(int error) { return Status::io("cannot create: " + systemReason(error)); }
+// Running out of descriptors is the run's failure, not the file's.
+bool outOfFiles(int error) { return error == EMFILE || error == ENFILE; }
 
-Status writeFailed(int error) { return Status::io("write failed: " + systemReason(error)); }
+Status failure(int error, const std::string& what) {
+  std::string message = what + ": " + systemReason(error);
+  return outOfFiles(error) ? Status::tooManyFiles(std::move(message)) : Status::io(std::move(message));
+}
+
+Status cannotCreate(int error) { return failure(error, "cannot create"); }
+
+Status writeFailed(int error) {
+  if (error == EPIPE) return Status::closedOutput("write failed: " + systemReason(error));
+  return Status::io("write failed: " + systemReason(error));
+}
+
+// The process's umask, read once before any thread starts: reading it
+// means setting it, which a thread creating files meanwhile would feel.
+const mode_t kUmask = [] {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}();
 
 int fd(intptr_t handle) { return static_cast<int>(handle); }
 
@@ -41,7 +62,7 @@ struct InputFile::Stream {};
 
 namespace {
 
-Status cannotOpen(int error) { return Status::io("cannot open: " + systemReason(error)); }
+Status cannotOpen(int error) { return failure(error, "cannot open"); }
 
 // The last component of a name, as a message names the file.
 std::string ownName(const std::string& name) {
@@ -50,31 +71,6 @@ std::string ownName(const std::string& name) {
 }
 
 }  // namespace
-
-Status InputFile::open(const std::string& narrowPath) { return openNative(narrowPath); }
-
-Status InputFile::openNative(const NativeFileName& name, const Folder* folder) {
-  name_ = name;
-  // O_NONBLOCK so that a FIFO does not hold the open until a writer comes;
-  // it is refused below, and regular files read the same either way.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-  const int f = folder != nullptr && folder->descriptor() >= 0
-                    ? ::openat(static_cast<int>(folder->descriptor()), ownName(name).c_str(), flags)
-                    : ::open(name.c_str(), flags);
-  if (f < 0) return cannotOpen(errno);
-  handle_ = f;
-  struct stat st;
-  if (::fstat(f, &st) != 0) return cannotOpen(errno);
-  if (S_ISDIR(st.st_mode)) return cannotOpen(EISDIR);
-  if (!S_ISREG(st.st_mode)) {
-    // A FIFO, socket or device has no size to read up to: it would convert
-    // as an empty file and pass for complete.
-    return Status::io("cannot open: not a regular file");
-  }
-  size_ = static_cast<uint64_t>(st.st_size);
-  open_ = true;
-  return Status();
-}
 
 InputFile::InputFile() = default;
 
@@ -113,10 +109,10 @@ std::string folderOf(const std::string& name) {
   return slash == 0 ? "/" : name.substr(0, slash);
 }
 
-// Whether a link, whose lstat is st, may be followed: it is the running
-// user's, or root's in a folder that root alone may write, where nobody
-// else can have put it.
-bool trustedLink(int folder, const std::string& name, const struct stat& link) {
+// Whether what is at name, whose lstat is st (a link, a FIFO, a device),
+// may be followed or written: it is the running user's, or root's in a
+// folder that root alone may write, where nobody else can have put it.
+bool trustedOwner(int folder, const std::string& name, const struct stat& link) {
   if (link.st_uid == ::geteuid()) return true;
   if (link.st_uid != 0) return false;
   struct stat st;
@@ -139,8 +135,8 @@ struct Names {
   // The place reached from the destination, as a message names it: its
   // own name, or where the chain of links from it leads.
   std::string place(const std::string& reached) const {
-    if (reached == first) return ownName(destination);
-    return ownName(destination) + " leads to " + whole(reached) + ", which";
+    if (reached == first) return quotedName(ownName(destination));
+    return quotedName(ownName(destination)) + " leads to " + quotedName(whole(reached)) + ", which";
   }
 };
 
@@ -164,7 +160,7 @@ int resolveLinks(const Names& names, Resolved* out) {
       out->name = std::move(name);
       return 0;
     }
-    if (!trustedLink(names.folder, name, out->st)) {
+    if (!trustedOwner(names.folder, name, out->st)) {
       out->refusal = names.place(name) + " is a link owned by another user";
       return 0;
     }
@@ -182,6 +178,104 @@ int resolveLinks(const Names& names, Resolved* out) {
 }
 
 Status notWritten(const std::string& reason) { return Status::io("not written: " + reason); }
+
+// The names of a file, relative to the folder given (or the working
+// folder for a whole name).
+Names namesOf(const std::string& name, intptr_t folder) {
+  const bool inFolder = folder >= 0;
+  return Names{at(folder), name, inFolder ? ownName(name) : name,
+               inFolder ? name.substr(0, name.rfind('/') + 1) : ""};
+}
+
+}  // namespace
+
+Status InputFile::open(const std::string& narrowPath) { return openNative(narrowPath); }
+
+Status InputFile::openNative(const NativeFileName& name, const Folder* folder, Links links) {
+  name_ = name;
+  refused_ = false;
+  const Names names = namesOf(name, folder != nullptr ? folder->descriptor() : -1);
+  // O_NONBLOCK so that a FIFO does not hold the open until a writer comes;
+  // it is refused below, and regular files read the same either way.
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  const bool trustedOnly = links == Links::kTrustedOnly;
+  int f = ::openat(names.folder, names.first.c_str(), trustedOnly ? flags | O_NOFOLLOW : flags);
+  if (f < 0 && trustedOnly && errno == ELOOP) {
+    // A link: followed only along a trusted chain, and what it leads to
+    // opened without following a link put there since.
+    Resolved place;
+    if (const int error = resolveLinks(names, &place); error != 0) return cannotOpen(error);
+    if (!place.refusal.empty()) {
+      refused_ = true;
+      return Status::io("not read: " + place.refusal);
+    }
+    f = ::openat(names.folder, place.name.c_str(), flags | O_NOFOLLOW);
+  }
+  if (f < 0) return cannotOpen(errno);
+  handle_ = f;
+  struct stat st;
+  if (::fstat(f, &st) != 0) return cannotOpen(errno);
+  if (S_ISDIR(st.st_mode)) return cannotOpen(EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    // A FIFO, socket or device has no size to read up to: it would convert
+    // as an empty file and pass for complete.
+    return Status::io("cannot open: not a regular file");
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+  facts_ = FileFacts{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                     static_cast<uint32_t>(st.st_mode & 07777), static_cast<uint32_t>(st.st_uid),
+                     static_cast<uint32_t>(st.st_gid)};
+  open_ = true;
+  return Status();
+}
+
+std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder* folder) {
+  const Names names = namesOf(name, folder != nullptr ? folder->descriptor() : -1);
+  struct stat st;
+  if (::fstatat(names.folder, names.first.c_str(), &st, 0) != 0) return std::nullopt;
+  return FileFacts{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                   static_cast<uint32_t>(st.st_mode & 07777), static_cast<uint32_t>(st.st_uid),
+                   static_cast<uint32_t>(st.st_gid)};
+}
+
+uint32_t folderMode(const NativeFileName& name) {
+  struct stat st;
+  if (::stat(name.empty() ? "." : name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0777;
+  return static_cast<uint32_t>(st.st_mode & 07777);
+}
+
+Status checkLinksAlong(const NativeFileName& path) {
+  // Walks the path a part at a time; a link met is checked and its target
+  // put in its place, so that the links it leads along are checked too.
+  std::string done = !path.empty() && path.front() == '/' ? "/" : "";
+  std::string rest = path;
+  for (int hops = 0; !rest.empty();) {
+    const size_t slash = rest.find('/');
+    const std::string part = rest.substr(0, slash);
+    rest = slash == std::string::npos ? "" : rest.substr(slash + 1);
+    if (part.empty() || part == ".") continue;
+    const std::string name = done.empty() ? part : (done.back() == '/' ? done : done + "/") + part;
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0) return Status();  // the rest is met later
+    if (!S_ISLNK(st.st_mode)) {
+      done = name;
+      continue;
+    }
+    if (++hops > kMaxLinks) return Status::io("cannot open the folder: " + systemReason(ELOOP));
+    if (!trustedOwner(AT_FDCWD, name, st)) {
+      return notWritten(quotedName(ownName(name)) + " is a link owned by another user");
+    }
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size()) return Status();  // met later
+    target.resize(static_cast<size_t>(n));
+    if (!target.empty() && target.front() == '/') done = "/";
+    rest = rest.empty() ? target : target + "/" + rest;
+  }
+  return Status();
+}
+
+namespace {
 
 // Opens the device or FIFO found at target to be written in place, never
 // through a link put there since it was looked at; place names it in
@@ -209,22 +303,37 @@ Status openInPlace(int folder, const std::string& target, const std::string& pla
 
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name, Placement placement, const Folder* folder) {
+Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   discard();
-  folder_ = folder != nullptr ? folder->descriptor() : -1;
-  const bool inFolder = folder_ >= 0;
-  const Names names{at(folder_), name, inFolder ? ownName(name) : name,
-                    inFolder ? name.substr(0, name.rfind('/') + 1) : ""};
+  const Placement placement = how.placement;
+  folder_ = how.folder != nullptr ? how.folder->descriptor() : -1;
+  hasCache_ = how.cache != nullptr;
+  if (hasCache_) cache_ = *how.cache;
+  noReplace_ = how.onlyWhereNothingStands;
+  const Names names = namesOf(name, folder_);
   Resolved place;
   if (const int error = resolveLinks(names, &place); error != 0) return cannotCreate(error);
-  if (!place.refusal.empty()) return notWritten(place.refusal);
+  if (!place.refusal.empty() && !how.onlyWhereNothingStands) return notWritten(place.refusal);
   const std::string& target = place.name;
   const struct stat& st = place.st;
+  if (how.onlyWhereNothingStands &&
+      (place.exists || !place.refusal.empty() || target != names.first)) {
+    skipped_ = true;  // anything in the place, a link too, stays as it is
+    return Status();
+  }
   if (place.exists && !S_ISREG(st.st_mode)) {
     // A folder fails as it should; a device or FIFO cannot be replaced.
     if (S_ISDIR(st.st_mode)) return cannotCreate(EISDIR);
     if (placement == Placement::kBatch) {
       return notWritten(names.place(target) + " is not a regular file");
+    }
+    // One planted by another user (in a sticky folder, say) would receive
+    // the document: only the runner's own, or root's where only root
+    // writes (/dev/null), is written unless the user named it.
+    if (placement == Placement::kDerived && !trustedOwner(names.folder, target, st)) {
+      return notWritten(names.place(target) +
+                        (S_ISFIFO(st.st_mode) ? " is a FIFO owned by another user"
+                                              : " is a device owned by another user"));
     }
     int f = -1;
     const Status opened = openInPlace(names.folder, target, names.place(target),
@@ -239,8 +348,10 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
     temporary_ = temporaryNameFor(target, randomNumber(), "/");
     pendingName_ = names.whole(temporary_);
     pendingTicket_ = rememberPendingFile(pendingName_);
+    // Readable by its owner alone until it is whole and has its final
+    // permissions: a watcher of the folder reads nothing of it before.
     const int f = ::openat(names.folder, temporary_.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (f < 0) {
       const int error = errno;
       forgetTemporary();
@@ -252,15 +363,6 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
       ::unlinkat(names.folder, temporary_.c_str(), 0);
       awaitInterruptionsEnd();
     }
-    if (place.exists) {
-      // Keep the replaced file's owner where we may, then its permissions
-      // (a change of owner clears the set-id bits).
-      if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
-          ::fchown(f, st.st_uid, st.st_gid) != 0) {
-        // Not permitted: the file stays ours.
-      }
-      ::fchmod(f, st.st_mode & 07777);
-    }
     handle_ = f;
     destination_ = target;
     return Status();
@@ -268,13 +370,31 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
   return cannotCreate(EEXIST);
 }
 
-void OutputFile::useStandardOutput() {
+void OutputFile::useDescriptor(int descriptor) {
   discard();
-  handle_ = STDOUT_FILENO;
+  handle_ = descriptor;
   standardOutput_ = true;
 }
 
+void OutputFile::takeCachePermissions() {
+  const int f = fd(handle_);
+  if (!hasCache_) {
+    ::fchmod(f, 0666 & ~kUmask);
+    return;
+  }
+  mode_t mode = cache_.mode & 0777;
+  if (::geteuid() == 0) {
+    // Root gives the document to the cache file's owner and group.
+    if (::fchown(f, cache_.owner, cache_.group) != 0) mode &= ~mode_t{077};
+  } else if (cache_.group != ::getegid() && ::fchown(f, static_cast<uid_t>(-1), cache_.group) != 0) {
+    // Not in the cache file's group: this group gets no more than others.
+    mode = (mode & ~mode_t{070}) | (mode & (mode >> 3) & 070);
+  }
+  ::fchmod(f, mode);
+}
+
 Status OutputFile::write(const char* data, size_t n) {
+  if (skipped_) return Status();
   if (handle_ < 0) return writeFailed(EBADF);
   while (n > 0) {
     const ssize_t put = ::write(fd(handle_), data, n);
@@ -289,7 +409,9 @@ Status OutputFile::write(const char* data, size_t n) {
 }
 
 Status OutputFile::commit() {
+  if (skipped_) return Status();
   if (handle_ < 0) return writeFailed(EBADF);
+  if (!standardOutput_ && !temporary_.empty()) takeCachePermissions();
   const int f = fd(handle_);
   handle_ = -1;
   if (standardOutput_) {
@@ -316,12 +438,33 @@ Status OutputFile::commit() {
   return renameIntoPlace();
 }
 
+namespace {
+
+// Renames without replacing: renameat2's RENAME_NOREPLACE on Linux, a hard
+// link and the removal of the old name where it is missing. Returns 0 or
+// the error (EEXIST when something stands there).
+int renameNoReplace(int folder, const char* from, const char* to) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  if (::syscall(SYS_renameat2, folder, from, folder, to, 1 /* RENAME_NOREPLACE */) == 0) return 0;
+  if (errno != ENOSYS && errno != EINVAL) return errno;
+#endif
+  if (::linkat(folder, from, folder, to, 0) != 0) return errno;
+  ::unlinkat(folder, from, 0);
+  return 0;
+}
+
+}  // namespace
+
 Status OutputFile::renameIntoPlace() {
   if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
   const int folder = at(folder_);
-  if (::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) != 0) {
-    const int error = errno;
+  const int error = noReplace_ ? renameNoReplace(folder, temporary_.c_str(), destination_.c_str())
+                    : ::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) == 0
+                        ? 0
+                        : errno;
+  if (error != 0) {
     discard();
+    if (noReplace_ && error == EEXIST) return Status();  // what appeared there stays
     return Status::io("cannot replace: " + systemReason(error));
   }
   forgetTemporary();
@@ -329,7 +472,8 @@ Status OutputFile::renameIntoPlace() {
 }
 
 Status OutputFile::finishWriting() {
-  if (handle_ < 0 || standardOutput_ || temporary_.empty()) return commit();
+  if (skipped_ || handle_ < 0 || standardOutput_ || temporary_.empty()) return commit();
+  takeCachePermissions();
   const int f = fd(handle_);
   handle_ = -1;
   struct stat st;
@@ -383,6 +527,7 @@ void OutputFile::discard() {
   if (handle_ >= 0 && !standardOutput_) ::close(fd(handle_));
   handle_ = -1;
   standardOutput_ = false;
+  skipped_ = false;
   if (!temporary_.empty()) ::unlinkat(at(folder_), temporary_.c_str(), 0);
   forgetTemporary();
 }

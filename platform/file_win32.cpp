@@ -4,6 +4,7 @@
 // file by its wide name, shared for reading, writing and deletion, and
 // moved over the document when complete.
 #include <windows.h>
+#include <io.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -60,9 +61,31 @@ std::string systemReason(DWORD error) {
   return reason;
 }
 
-Status cannotCreate(DWORD error) { return Status::io("cannot create: " + systemReason(error)); }
+Status failure(DWORD error, const std::string& what) {
+  std::string message = what + ": " + systemReason(error);
+  if (error == ERROR_TOO_MANY_OPEN_FILES) return Status::tooManyFiles(std::move(message));
+  return Status::io(std::move(message));
+}
 
-Status writeFailed(DWORD error) { return Status::io("write failed: " + systemReason(error)); }
+Status cannotCreate(DWORD error) { return failure(error, "cannot create"); }
+
+Status writeFailed(DWORD error) {
+  if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
+    return Status::closedOutput("write failed: " + systemReason(error));
+  }
+  return Status::io("write failed: " + systemReason(error));
+}
+
+FileFacts factsOfHandle(HANDLE h) {
+  FileFacts facts;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(h, &info)) {
+    facts.device = info.dwVolumeSerialNumber;
+    facts.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  facts.mode = 0666;
+  return facts;
+}
 
 }  // namespace
 
@@ -98,10 +121,10 @@ namespace {
 Status cannotOpen(std::string reason) { return Status::io("cannot open: " + reason); }
 
 // Why a name could not be opened: a folder is said to be one.
-std::string openFailure(DWORD error, DWORD attributes) {
+Status openFailure(DWORD error, DWORD attributes) {
   const bool isDirectory =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  return isDirectory ? "Is a directory" : systemReason(error);
+  return isDirectory ? cannotOpen("Is a directory") : failure(error, "cannot open");
 }
 
 }  // namespace
@@ -115,24 +138,53 @@ Status InputFile::open(const std::string& narrowPath) {
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return cannotOpen(openFailure(error, GetFileAttributesA(narrowPath.c_str())));
+    return openFailure(error, GetFileAttributesA(narrowPath.c_str()));
   }
   return takeSize(reinterpret_cast<intptr_t>(h));
 }
 
 // The folders of the name are held open by the Folder, if any: the whole
-// name leads into them.
-Status InputFile::openNative(const NativeFileName& name, const Folder*) {
+// name leads into them. A link or junction met in a folder is opened
+// itself (FILE_FLAG_OPEN_REPARSE_POINT), never followed, and refused.
+Status InputFile::openNative(const NativeFileName& name, const Folder*, Links links) {
   name_ = name;
+  refused_ = false;
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(name.c_str());
+  const bool trustedOnly = links == Links::kTrustedOnly;
   const HANDLE h = CreateFileW(wide, GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               trustedOnly ? FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT
+                                           : FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return cannotOpen(openFailure(error, GetFileAttributesW(wide)));
+    return openFailure(error, GetFileAttributesW(wide));
+  }
+  if (trustedOnly) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      CloseHandle(h);
+      refused_ = true;
+      const size_t separator = name.find_last_of(u"\\/:");
+      return Status::io("not read: " +
+                        displayFileName(separator == NativeFileName::npos ? name
+                                                                         : name.substr(separator + 1)) +
+                        " is a link");
+    }
   }
   return takeSize(reinterpret_cast<intptr_t>(h));
+}
+
+std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder*) {
+  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  const FileFacts facts = factsOfHandle(h);
+  CloseHandle(h);
+  return facts;
 }
 
 Status InputFile::takeSize(intptr_t opened) {
@@ -141,9 +193,10 @@ Status InputFile::takeSize(intptr_t opened) {
   DWORD high = 0;
   const DWORD low = GetFileSize(h, &high);
   if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-    return cannotOpen(systemReason(GetLastError()));
+    return failure(GetLastError(), "cannot open");
   }
   size_ = (static_cast<uint64_t>(high) << 32) | low;
+  facts_ = factsOfHandle(h);
   open_ = true;
   return Status();
 }
@@ -210,8 +263,17 @@ HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
 
 // The folder, if any, holds the folders of the name open: the whole name
 // leads into them.
-Status OutputFile::create(const NativeFileName& name, Placement placement, const Folder*) {
+// Windows gives a new file the folder's permissions: Creation::cache is
+// not needed.
+Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   discard();
+  const Placement placement = how.placement;
+  noReplace_ = how.onlyWhereNothingStands;
+  if (noReplace_ &&
+      GetFileAttributesW(reinterpret_cast<const wchar_t*>(name.c_str())) != INVALID_FILE_ATTRIBUTES) {
+    skipped_ = true;  // anything in the place stays as it is
+    return Status();
+  }
   if (!isLink(name) && isDeviceOrPipe(name)) {
     if (placement == Placement::kBatch) {
       return Status::io("not written: " + ownName(name) + " is not a regular file");
@@ -248,13 +310,18 @@ Status OutputFile::create(const NativeFileName& name, Placement placement, const
   return cannotCreate(ERROR_FILE_EXISTS);
 }
 
-void OutputFile::useStandardOutput() {
+void OutputFile::useDescriptor(int descriptor) {
   discard();
-  handle_ = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+  handle_ = descriptor == 1   ? reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE))
+            : descriptor == 2 ? reinterpret_cast<intptr_t>(GetStdHandle(STD_ERROR_HANDLE))
+                              : _get_osfhandle(descriptor);
   standardOutput_ = true;
 }
 
+void OutputFile::takeCachePermissions() {}
+
 Status OutputFile::write(const char* data, size_t n) {
+  if (skipped_) return Status();
   if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
   while (n > 0) {
     const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
@@ -269,6 +336,7 @@ Status OutputFile::write(const char* data, size_t n) {
 }
 
 Status OutputFile::commit() {
+  if (skipped_) return Status();
   if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
   const HANDLE h = asHandle(handle_);
   handle_ = -1;
@@ -296,9 +364,13 @@ Status OutputFile::renameIntoPlace() {
   if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
   if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
                    reinterpret_cast<const wchar_t*>(destination_.c_str()),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                   noReplace_ ? MOVEFILE_WRITE_THROUGH
+                              : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();
     discard();
+    if (noReplace_ && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      return Status();  // what appeared there stays
+    }
     return Status::io("cannot replace: " + systemReason(error));
   }
   forgetTemporary();
@@ -343,7 +415,7 @@ DWORD flushThrough(const NativeFileName& name) {
 }  // namespace
 
 Status OutputFile::finishWriting() {
-  if (handle_ == -1 || standardOutput_ || temporary_.empty()) return commit();
+  if (skipped_ || handle_ == -1 || standardOutput_ || temporary_.empty()) return commit();
   const HANDLE h = asHandle(handle_);
   handle_ = -1;
   BY_HANDLE_FILE_INFORMATION info;
@@ -378,6 +450,7 @@ void OutputFile::discard() {
   if (handle_ != -1 && !standardOutput_) CloseHandle(asHandle(handle_));
   handle_ = -1;
   standardOutput_ = false;
+  skipped_ = false;
   if (!temporary_.empty()) DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
   forgetTemporary();
 }

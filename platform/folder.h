@@ -5,6 +5,7 @@
 #define ORDIL_PLATFORM_FOLDER_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,8 +37,10 @@ class Folder {
   // "NAME is no longer a folder" when one of them is now a link or
   // something else ("NAME is not a folder" with create), "cannot make the
   // folder NAME: reason", or "cannot open the folder: reason".
+  // modeOf, when given, says the mode of the folder made for below[i], less
+  // the umask (the mode of the folder it mirrors, as cp -r makes it).
   Status open(const NativeFileName& base, const std::vector<NativeFileName>& below,
-              bool create = false);
+              bool create = false, const std::function<uint32_t(size_t)>& modeOf = nullptr);
 
   // The descriptor files are opened relative to (POSIX), or -1 when the
   // Folder is not open or the platform opens files by their whole names.
@@ -57,6 +60,17 @@ class Folder {
 // at in it (platform/folder.h), like InputFile::openNative.
 std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
                                     const Folder* folder = nullptr);
+
+// The permission bits of a folder (links followed), or 0777 where the
+// platform has none or it cannot be looked at.
+uint32_t folderMode(const NativeFileName& name);
+
+// Checks the links along a folder's path that the user named, where the
+// documents go (-d): each link met, in the path or where a link leads,
+// must be trusted (platform/output_file.h's Placement), or this fails with
+// "not written: out is a link owned by another user". A part that does not
+// exist ends the check. Windows has no owners to check here.
+Status checkLinksAlong(const NativeFileName& path);
 
 }  // namespace ordil::platform
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/folder.h"
+#include "text/quote.h"
 
 namespace ordil::platform {
 
@@ -20,6 +21,12 @@ constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
+Status failure(int error, const std::string& what) {
+  std::string message = what + ": " + std::strerror(error);
+  if (error == EMFILE || error == ENFILE) return Status::tooManyFiles(std::move(message));
+  return Status::io(std::move(message));
+}
+
 }  // namespace
 
 Folder::~Folder() { close(); }
@@ -30,15 +37,19 @@ void Folder::close() {
 }
 
 Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below,
-                    bool create) {
+                    bool create, const std::function<uint32_t(size_t)>& modeOf) {
   close();
   int fd = ::open(base.empty() ? "." : base.c_str(), kFolderFlags);
-  if (fd < 0) return Status::io(std::string("cannot open the folder: ") + std::strerror(errno));
-  for (const NativeFileName& name : below) {
-    if (create && ::mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+  if (fd < 0) return failure(errno, "cannot open the folder");
+  for (size_t i = 0; i < below.size(); ++i) {
+    const NativeFileName& name = below[i];
+    // Made only where missing; its mode is looked up only then.
+    struct stat st;
+    if (create && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+        ::mkdirat(fd, name.c_str(), modeOf ? modeOf(i) & 07777 : 0777) != 0 && errno != EEXIST) {
       const int error = errno;
       ::close(fd);
-      return Status::io("cannot make the folder " + name + ": " + std::strerror(error));
+      return failure(error, "cannot make the folder " + quotedName(name));
     }
     const int next = ::openat(fd, name.c_str(), kFolderFlags | O_NOFOLLOW);
     const int error = errno;
@@ -46,9 +57,9 @@ Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName
     if (next < 0) {
       // A link gives ELOOP; a file put in the folder's place, ENOTDIR.
       if (error == ELOOP || error == ENOTDIR) {
-        return Status::io(name + (create ? " is not a folder" : " is no longer a folder"));
+        return Status::io(quotedName(name) + (create ? " is not a folder" : " is no longer a folder"));
       }
-      return Status::io("cannot open the folder " + name + ": " + std::strerror(error));
+      return failure(error, "cannot open the folder " + quotedName(name));
     }
     fd = next;
   }

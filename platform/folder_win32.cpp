@@ -15,8 +15,9 @@ void Folder::close() {
   held_.clear();
 }
 
+// Windows has no permission bits to give the folders made (modeOf).
 Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName>& below,
-                    bool create) {
+                    bool create, const std::function<uint32_t(size_t)>&) {
   close();
   NativeFileName path = base;
   for (const NativeFileName& name : below) {
@@ -75,5 +76,9 @@ std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
   return static_cast<int64_t>((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                               data.ftLastWriteTime.dwLowDateTime);
 }
+
+uint32_t folderMode(const NativeFileName&) { return 0777; }
+
+Status checkLinksAlong(const NativeFileName&) { return Status(); }
 
 }  // namespace ordil::platform

@@ -29,11 +29,31 @@ class InputFile : public ByteSource {
   // "cannot open: reason".
   Status open(const std::string& narrowPath);
 
+  // Which symbolic links the open follows.
+  enum class Links {
+    // All: the user named the file.
+    kFollow,
+    // Only trusted ones (the rule of platform/output_file.h's Placement),
+    // for a file met in a folder, where another user may have planted a
+    // link to a file of the runner's. Any other link fails with "not
+    // read: x.ashx is a link owned by another user" and refused() true;
+    // the file reached is opened without following a link put there
+    // since. On Windows no link or junction is followed.
+    kTrustedOnly,
+  };
+
   // The same by the platform's own form of the name (on Windows the wide
   // name, so that names the narrow code page cannot hold open too). When
   // folder is given, name is a file in it, and is opened there whatever
   // has become of the folder's path (platform/folder.h).
-  Status openNative(const NativeFileName& name, const Folder* folder = nullptr);
+  Status openNative(const NativeFileName& name, const Folder* folder = nullptr,
+                    Links links = Links::kFollow);
+
+  // Whether the open failed because a link was not trusted.
+  bool refused() const { return refused_; }
+
+  // The opened file's identity, permissions and owner.
+  const FileFacts& facts() const { return facts_; }
 
   // The file's full size in bytes, taken when it was opened.
   uint64_t size() const { return size_; }
@@ -50,7 +70,9 @@ class InputFile : public ByteSource {
   NativeFileName name_;
   std::unique_ptr<Stream> stream_;
   bool open_ = false;
+  bool refused_ = false;
   uint64_t size_ = 0;
+  FileFacts facts_;
   intptr_t handle_ = -1;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,25 +41,46 @@ enum class Placement {
   kBatch,
 };
 
+// How create() makes a document.
+struct Creation {
+  Placement placement = Placement::kDerived;
+  // When given, name is a file in this folder, and the hidden file is made
+  // and renamed there whatever has become of the folder's path
+  // (platform/folder.h); the folder must stay open until the file is
+  // committed or discarded.
+  const Folder* folder = nullptr;
+  // The cache file the document is made from: the document takes its
+  // permission bits, and, when root makes it, its owner and group, as
+  // gzip gives them. Without one, a new document gets 0666 less the umask.
+  const FileFacts* cache = nullptr;
+  // Writes the document only where nothing stands: when anything is in
+  // its place, or appears there meanwhile, nothing is written and
+  // commit() succeeds.
+  bool onlyWhereNothingStands = false;
+};
+
 // A file written with bytes exactly as given (no line-end translation) that
 // replaces its destination only once it is complete.
 //
 // create() makes a new hidden file in the destination's folder (named
 // ".NAME." and a random suffix, created exclusively, never through an
-// existing link); write() appends to it; commit() flushes it to the device,
-// closes it and renames it over the destination, so that a reader sees the
-// old file or the whole new one and never a part. The new file takes the
-// permission bits (and, where allowed, the owner) of the file it replaces;
-// a new name gets 0666 less the umask. Until commit() the destination is
-// untouched: discard(), destruction without commit(), and an interruption
-// (platform/interrupt.h) remove the hidden file.
+// existing link, readable by its owner alone); write() appends to it;
+// commit() gives it its final permissions and owner (Creation::cache),
+// flushes it to the device, closes it and renames it over the
+// destination, so that a reader sees the old file or the whole new one and
+// never a part, and nobody reads it before it has its final permissions.
+// Until commit() the destination is untouched: discard(), destruction
+// without commit(), and an interruption (platform/interrupt.h) remove the
+// hidden file.
 //
 // A destination that is a trusted symbolic link (see Placement) is written
 // through: its final target is replaced and the link stays. The rename
 // never follows a link, so a link put in the target's place after it was
 // looked at is replaced, not written through. A destination that exists
 // and is not a regular file (a device such as /dev/null, a FIFO) cannot be
-// replaced: it is opened and written in place where the placement allows,
+// replaced: it is opened and written in place where the placement allows
+// (in the single mode only a device or FIFO of the runner's, or root's in
+// a folder only root can write: "x.xml is a FIFO owned by another user"),
 // and commit() closes it.
 //
 // On Windows a link or junction in the destination's place is never
@@ -72,18 +94,25 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Prepares to write the destination name. Fails (kind kIo) with
-  // "cannot create: reason", or "not written: reason" for what the
-  // placement refuses in the destination's place. When folder is given,
-  // name is a file in it, and the hidden file is made and renamed there
-  // whatever has become of the folder's path (platform/folder.h); the
-  // folder must stay open until the file is committed or discarded.
+  // Prepares to write the destination name. Fails (kind kIo, or
+  // kTooManyFiles when the process may open no more) with "cannot create:
+  // reason", or "not written: reason" for what the placement refuses in
+  // the destination's place.
+  Status create(const NativeFileName& name, const Creation& how);
   Status create(const NativeFileName& name, Placement placement,
-                const Folder* folder = nullptr);
+                const Folder* folder = nullptr) {
+    Creation how;
+    how.placement = placement;
+    how.folder = folder;
+    return create(name, how);
+  }
 
-  // Writes to the process's standard output instead, in place; commit()
-  // leaves it open.
-  void useStandardOutput();
+  // Writes to one of the process's open descriptors instead (1 for
+  // standard output), in place, where it stands (appending where it was
+  // opened to append); commit() leaves it open. Writing to a pipe whose
+  // reader has gone fails with kind kClosedOutput.
+  void useDescriptor(int descriptor);
+  void useStandardOutput() { useDescriptor(1); }
 
   // Writes all n bytes at data. Fails with "write failed: reason".
   Status write(const char* data, size_t n);
@@ -138,6 +167,9 @@ class OutputFile {
   bool flushFileSystem() const;
   Status flushAlone() const;
 
+  // Gives the written hidden file its final permissions and owner.
+  void takeCachePermissions();
+
   // Forgets the hidden file once it has been renamed or removed.
   void forgetTemporary() {
     forgetPendingFile(pendingTicket_);
@@ -155,8 +187,16 @@ class OutputFile {
   int pendingTicket_ = -1;
   bool standardOutput_ = false;
   bool finished_ = false;  // closed by finishWriting(), the hidden file not yet renamed
+  bool skipped_ = false;   // something stood in the place: nothing is written
+  bool noReplace_ = false; // the rename replaces nothing that appeared meanwhile
+  bool hasCache_ = false;
+  FileFacts cache_;        // what the hidden file takes, when hasCache_
   uint64_t device_ = 0;    // the file system (POSIX) or volume (Windows) of the hidden file
 };
+
+// The identity of the file a name leads to (links followed), or none when
+// nothing is there; looked at in folder when given, as create() does.
+std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder* folder = nullptr);
 
 }  // namespace ordil::platform
 
