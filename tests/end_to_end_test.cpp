@@ -746,6 +746,75 @@ TEST_F(Planted, SingleModeWritesAFifoOnlyWhileSomeoneReadsIt) {
   EXPECT_EQ(reader.readAvailable(), document_);
 }
 
+TEST_F(Planted, LinksOfAnotherUserAreNotReadAsCaches) {
+  const std::string folder = share("input");
+  // The secret is there, and this user reads it.
+  ASSERT_EQ(read("input/victim"), "victim");
+  const std::string planted = testing::plantForeignLink("victim", folder + "/y.ashx");
+  if (!planted.empty()) GTEST_SKIP() << planted;
+  fs::create_symlink("ok.ashx", folder + "/own.ashx");  // the runner's own: read
+  const testing::ProcessResult r = run(folder, true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ordil: " + folder + "/y.ashx: not read: y.ashx is a link owned by another user\n");
+  EXPECT_FALSE(fs::exists(folder + "/y.xml"));
+  EXPECT_EQ(read("input/own.xml"), documentFor("input/ok.ashx", "0"));
+  EXPECT_EQ(read("input/x.xml"), document_);
+  // Named on the command line, a link is followed as the user named it.
+  EXPECT_EQ(testing::runProcess({ordilExe(), "--batch", folder + "/y.ashx"}).status, 0);
+  EXPECT_TRUE(fs::exists(folder + "/y.xml"));
+}
+
+TEST_F(Planted, OwnerRuleGuardsFifosAndTheOutputFolder) {
+  if (!testing::runningAsRoot()) {
+    GTEST_SKIP() << "making files of another user needs root";
+  }
+  // A FIFO of another user in the single mode's place, read by them.
+  const std::string folder = share("fifo");
+  ASSERT_EQ(testing::makeFifo(folder + "/x.xml"), "");
+  ASSERT_EQ(testing::giveToNobody(folder + "/x.xml"), "");
+  testing::FifoReader reader(folder + "/x.xml");
+  const testing::ProcessResult fifo = run(folder, false);
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.err, "ordil: " + folder + "/x.xml: not written: x.xml is a FIFO owned by another user\n");
+  EXPECT_EQ(reader.readAvailable(), "");
+
+  // -d through another user's link to a folder of root's.
+  fs::create_directory(dir_.file("roots"));
+  write("roots/1.xml", "root's");
+  const std::string out = share("out") + "/to";
+  ASSERT_EQ(testing::plantForeignLink(dir_.file("roots"), out), "");
+  cache("c/1.ashx");
+  for (const bool batch : {false, true}) {
+    const testing::ProcessResult r = testing::runProcess(
+        batch ? std::vector<std::string>{ordilExe(), "--batch", "-d", out, dir_.file("c")}
+              : std::vector<std::string>{ordilExe(), "-d", out, dir_.file("c/1.ashx")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ordil: " + out + ": not written: to is a link owned by another user\n");
+  }
+  EXPECT_EQ(entries("roots"), std::vector<std::string>{"1.xml"});
+  EXPECT_EQ(read("roots/1.xml"), "root's");
+
+  // Root converting another user's cache gives the document to them.
+  ASSERT_EQ(testing::giveToNobody(dir_.file("c/1.ashx")), "");
+  EXPECT_EQ(testing::runProcess({ordilExe(), dir_.file("c/1.ashx")}).status, 0);
+  EXPECT_EQ(testing::ownerOf(dir_.file("c/1.xml")), 65534u);
+}
+
+TEST_F(Batch, RunningOutOfOpenFilesIsTriedAgainAlone) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no open-file limit here";
+  for (int i = 0; i < 300; ++i) cache("c/" + std::to_string(i) + ".ashx");
+  const testing::ProcessResult first = testing::runProcess({ordilExe(), "--batch", dir_.file("c")});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const testing::ProcessResult r = testing::runProcess(
+      {"/bin/sh", "-c", "ulimit -n 12 && exec \"$0\" --batch -j 8 \"$1\"", ordilExe(), dir_.file("c")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "c/" + std::to_string(i);
+    EXPECT_EQ(read(name + ".xml"), documentFor(name + ".ashx", std::to_string(i))) << name;
+  }
+}
+
 TEST_F(EndToEnd, OutputOptionWritesTheDocumentElsewhere) {
   const std::string input = write("1.ashx", tools::buildCacheFile({{"", "x", 0, "u"}}));
   const std::string expected = expectedHead("7") + chat(1, "u", 0, "184", "x") + "</packet>";

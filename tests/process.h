@@ -82,6 +82,14 @@ bool canSendSignals();
 // its owner). Returns "" when it is there, or why it cannot be.
 std::string plantForeignLink(const std::string& target, const std::string& place);
 
+// Whether the tests run as root, who may give files to another user.
+bool runningAsRoot();
+// Gives the file (not what a link leads to) to uid and gid 65534; returns
+// "" or why not.
+std::string giveToNobody(const std::string& path);
+// The owner's uid of the file, links not followed.
+unsigned ownerOf(const std::string& path);
+
 // Makes a FIFO at path (POSIX). Returns "" or why it cannot.
 std::string makeFifo(const std::string& path);
 
