@@ -10,6 +10,7 @@
 
 #include "cache/record_reader.h"
 #include "platform/input_file.h"
+#include "text/quote.h"
 #include "xml/comment_xml_writer.h"
 
 namespace ordil {
@@ -111,14 +112,6 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
       problem(c.inputPath, opened);  // nothing read, nothing made
       return outcome;
     }
-    if (opened.ok() && c.output.kind == OutputTarget::Kind::kFile) {
-      const std::optional<platform::FileFacts> there = platform::factsOf(c.output.name, c.output.folder);
-      if (there && there->sameFile(input.facts())) {
-        problem(c.inputPath, Status::io("not converted: its document would replace the cache file " +
-                                        c.inputPath));
-        return outcome;
-      }
-    }
     DestinationOptions options;
     if (opened.ok()) {
       options.cache = &input.facts();
@@ -129,6 +122,11 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
     }
     auto owned = std::make_unique<Destination>(c.output, options);
     Destination& destination = *owned;
+    if (destination.file()->replacesCache()) {
+      problem(c.inputPath, Status::io("not converted: its document would replace the cache file " +
+                                      quotedName(c.inputPath)));
+      return outcome;
+    }
     uint32_t chats = 0;
     if (!opened.ok() || input.size() > kMaxInputSize) {
       problem(c.inputPath, !opened.ok() ? opened

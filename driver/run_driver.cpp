@@ -68,10 +68,11 @@ constexpr std::string_view kHelp =
     "  -o, --output OUTPUT\n"
     "               write the document to OUTPUT instead; - for standard output\n"
     "  -d, --output-dir DIR\n"
-    "               write the document into the folder DIR instead, under the\n"
-    "               last part of its name; with --batch a cache file keeps its\n"
-    "               place below the folder PATH it was found in, and the\n"
-    "               folders needed are made\n"
+    "               write the document into the folder DIR instead, named\n"
+    "               after the cache file's own name (1.ashx gives DIR/1.xml);\n"
+    "               with --batch a cache file keeps its place below the\n"
+    "               folder PATH it was found in, and the folders needed\n"
+    "               are made\n"
     "  --check      decode every record and write nothing: the messages and\n"
     "               exit status are those converting would give\n"
     "  --batch      convert every PATH: cache files, and the cache files in\n"
@@ -87,9 +88,10 @@ constexpr std::string_view kHelp =
     "  --           end of options\n"
     "\n"
     "Exit status: 0 converted completely; 1 an input could not be read\n"
-    "whole, a record could not be decoded, or a document could not be\n"
-    "written whole; 2 usage: no path, a path without \"ashx\", a missing\n"
-    "PATH; 128 + N interrupted by signal N.\n";
+    "whole, a record could not be decoded, a document could not be\n"
+    "written whole, or standard output's reader went away (no line); 2\n"
+    "usage: no path, a path without \"ashx\", a missing PATH; 128 + N\n"
+    "interrupted by signal N.\n";
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||

@@ -229,15 +229,6 @@ Status InputFile::openNative(const NativeFileName& name, const Folder* folder, L
   return Status();
 }
 
-std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder* folder) {
-  const Names names = namesOf(name, folder != nullptr ? folder->descriptor() : -1);
-  struct stat st;
-  if (::fstatat(names.folder, names.first.c_str(), &st, 0) != 0) return std::nullopt;
-  return FileFacts{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                   static_cast<uint32_t>(st.st_mode & 07777), static_cast<uint32_t>(st.st_uid),
-                   static_cast<uint32_t>(st.st_gid)};
-}
-
 uint32_t folderMode(const NativeFileName& name) {
   struct stat st;
   if (::stat(name.empty() ? "." : name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0777;
@@ -316,6 +307,10 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   if (!place.refusal.empty() && !how.onlyWhereNothingStands) return notWritten(place.refusal);
   const std::string& target = place.name;
   const struct stat& st = place.st;
+  replacesCache_ = hasCache_ && place.exists && S_ISREG(st.st_mode) &&
+                   static_cast<uint64_t>(st.st_dev) == cache_.device &&
+                   static_cast<uint64_t>(st.st_ino) == cache_.file;
+  if (replacesCache_) return Status::io("its document would replace its cache file");
   if (how.onlyWhereNothingStands &&
       (place.exists || !place.refusal.empty() || target != names.first)) {
     skipped_ = true;  // anything in the place, a link too, stays as it is
@@ -377,16 +372,21 @@ void OutputFile::useDescriptor(int descriptor) {
 }
 
 void OutputFile::takeCachePermissions() {
+  static const uid_t user = ::geteuid();
+  static const gid_t userGroup = ::getegid();
   const int f = fd(handle_);
   if (!hasCache_) {
     ::fchmod(f, 0666 & ~kUmask);
     return;
   }
   mode_t mode = cache_.mode & 0777;
-  if (::geteuid() == 0) {
+  if (user == 0) {
     // Root gives the document to the cache file's owner and group.
-    if (::fchown(f, cache_.owner, cache_.group) != 0) mode &= ~mode_t{077};
-  } else if (cache_.group != ::getegid() && ::fchown(f, static_cast<uid_t>(-1), cache_.group) != 0) {
+    if ((cache_.owner != user || cache_.group != userGroup) &&
+        ::fchown(f, cache_.owner, cache_.group) != 0) {
+      mode &= ~mode_t{077};
+    }
+  } else if (cache_.group != userGroup && ::fchown(f, static_cast<uid_t>(-1), cache_.group) != 0) {
     // Not in the cache file's group: this group gets no more than others.
     mode = (mode & ~mode_t{070}) | (mode & (mode >> 3) & 070);
   }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "platform/code_page.h"
 #include "platform/file_name.h"
@@ -177,7 +178,10 @@ Status InputFile::openNative(const NativeFileName& name, const Folder*, Links li
   return takeSize(reinterpret_cast<intptr_t>(h));
 }
 
-std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder*) {
+namespace {
+
+// The identity of the file the name leads to, or none when nothing is there.
+std::optional<FileFacts> factsOf(const NativeFileName& name) {
   const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -186,6 +190,8 @@ std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder*) {
   CloseHandle(h);
   return facts;
 }
+
+}  // namespace
 
 Status InputFile::takeSize(intptr_t opened) {
   handle_ = opened;
@@ -269,6 +275,12 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   discard();
   const Placement placement = how.placement;
   noReplace_ = how.onlyWhereNothingStands;
+  replacesCache_ = false;
+  if (how.cache != nullptr) {
+    const std::optional<FileFacts> there = factsOf(name);
+    replacesCache_ = there && there->sameFile(*how.cache);
+    if (replacesCache_) return Status::io("its document would replace its cache file");
+  }
   if (noReplace_ &&
       GetFileAttributesW(reinterpret_cast<const wchar_t*>(name.c_str())) != INVALID_FILE_ATTRIBUTES) {
     skipped_ = true;  // anything in the place stays as it is

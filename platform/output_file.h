@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +51,8 @@ struct Creation {
   // The cache file the document is made from: the document takes its
   // permission bits, and, when root makes it, its owner and group, as
   // gzip gives them. Without one, a new document gets 0666 less the umask.
+  // A destination that is this very file (a hard link, a link, the same
+  // name) is refused: create() fails and replacesCache() says why.
   const FileFacts* cache = nullptr;
   // Writes the document only where nothing stands: when anything is in
   // its place, or appears there meanwhile, nothing is written and
@@ -126,6 +127,9 @@ class OutputFile {
   // Removes the hidden file; the destination stays as it was.
   void discard();
 
+  // Whether create() failed because the destination is the cache file.
+  bool replacesCache() const { return replacesCache_; }
+
   // For a caller that makes many files durable at once (the batch), commit()
   // in three steps, so that a group of files costs one flush:
   //
@@ -190,13 +194,10 @@ class OutputFile {
   bool skipped_ = false;   // something stood in the place: nothing is written
   bool noReplace_ = false; // the rename replaces nothing that appeared meanwhile
   bool hasCache_ = false;
+  bool replacesCache_ = false;
   FileFacts cache_;        // what the hidden file takes, when hasCache_
   uint64_t device_ = 0;    // the file system (POSIX) or volume (Windows) of the hidden file
 };
-
-// The identity of the file a name leads to (links followed), or none when
-// nothing is there; looked at in folder when given, as create() does.
-std::optional<FileFacts> factsOf(const NativeFileName& name, const Folder* folder = nullptr);
 
 }  // namespace ordil::platform
 

@@ -60,6 +60,10 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    // A test run in the background of a shell inherits SIGINT and SIGQUIT
+    // ignored, which the program keeps ignored: the signals the tests send
+    // start at their defaults.
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(number, SIG_DFL);
     if (options.addressSpaceLimit != 0) {
       const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
