@@ -208,9 +208,10 @@ int runSingle(const char* pathArgument, const char* idArgument, const Destinatio
       printProblem(*context.err, to.outputDir, links.message());
       return kExitIncomplete;
     }
-    const auto& cacheName = std::filesystem::path(platform::nativeFileName(path)).filename().native();
-    const platform::NativeFileName ownName =
-        documentNameFor(platform::NativeFileName(cacheName.begin(), cacheName.end()));
+    const std::filesystem::path cacheName =
+        std::filesystem::path(platform::nativeFileName(path)).filename();
+    const platform::NativeFileName ownName = documentNameFor(
+        platform::NativeFileName(cacheName.native().begin(), cacheName.native().end()));
     const std::filesystem::path inFolder =
         std::filesystem::path(platform::nativeFileName(to.outputDir)) / std::filesystem::path(ownName);
     const auto& native = inFolder.native();

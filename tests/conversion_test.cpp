@@ -28,6 +28,8 @@ using testing::StringSink;
 using testing::TempDir;
 using testing::writeFile;
 
+namespace fs = std::filesystem;
+
 OutputTarget targetFor(const TempDir& dir) { return {outputNameFor(dir.file("1.ashx")).value()}; }
 
 size_t filesIn(const TempDir& dir) {
@@ -181,6 +183,23 @@ TEST(Destination, DocumentAppearsOnlyWhenCommitted) {
   ASSERT_TRUE(destination.commit().ok()) << destination.status().message();
   EXPECT_EQ(readFile(dir.file("1.xml")), "new");
   EXPECT_EQ(filesIn(dir), 1u);
+}
+
+TEST(Destination, HiddenFileIsPrivateUntilItTakesTheCachesPermissions) {
+  if (platform::kWideFileNames) GTEST_SKIP() << "no permission bits here";
+  TempDir dir;
+  platform::FileFacts cache;
+  cache.mode = 0640;
+  DestinationOptions options;
+  options.cache = &cache;
+  Destination destination(targetFor(dir), options);
+  destination.write("new", 3);
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.status().permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+  ASSERT_TRUE(destination.commit().ok()) << destination.status().message();
+  EXPECT_EQ(fs::status(dir.file("1.xml")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST(Destination, DestructionWithoutCommitKeepsTheOldDocument) {

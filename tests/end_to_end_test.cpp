@@ -506,6 +506,15 @@ TEST_F(Batch, OutputDirKeepsEachFilesPlaceBelowItsFolder) {
     EXPECT_EQ(read(out + "/42.xml"), documentFor("named/42.ashx", "42"));
   }
   EXPECT_EQ(entries("tree/a/b"), std::vector<std::string>{"1.ashx"});  // nothing beside
+  if (!platform::kWideFileNames) {
+    // A folder made takes the mode of the one it mirrors, less the umask.
+    fs::permissions(dir_.file("tree/a"), fs::perms::owner_all);
+    EXPECT_EQ(ordil({"--batch", "-d", dir_.file("private"), dir_.file("tree")}).status, 0);
+    EXPECT_EQ(fs::status(dir_.file("private/a")).permissions(), fs::perms::owner_all);
+    fs::permissions(dir_.file("tree/a"), fs::perms::owner_all | fs::perms::group_read |
+                                             fs::perms::group_exec | fs::perms::others_read |
+                                             fs::perms::others_exec);
+  }
   // --update compares with the documents in the folder.
   fs::remove(dir_.file("out/2.xml"));
   const Outcome again = ordil({"--batch", "-u", "-v", "--output-dir=" + dir_.file("out"), dir_.file("tree")});
