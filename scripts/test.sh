@@ -141,7 +141,7 @@ stage_threads() {
   cmake --build build-tsan -j"$jobs" --target ordil ordil-gen ordil_tests
   set +e
   TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/ordil_tests --gtest_brief=1 \
-    --gtest_filter='ConvertInParts.*:RecordReader.*:Batch.*:Replacing.*' | tee "$results/threads.log"
+    --gtest_filter='ConvertInParts.*:RecordReader.*:Batch.*:BatchRunner.*:Replacing.*' | tee "$results/threads.log"
   local status=${PIPESTATUS[0]}
   set -e
   read -r total skipped < <(gtest_counts "$results/threads.log")
