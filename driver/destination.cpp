@@ -9,7 +9,7 @@ std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPa
 }
 
 Destination::Destination(const OutputTarget& target, const DestinationOptions& options)
-    : nothing_(target.kind == OutputTarget::Kind::kNothing) {
+    : nothing_(target.kind == OutputTarget::Kind::kNothing), file_(target.ops) {
   switch (target.kind) {
     case OutputTarget::Kind::kFile: {
       platform::Creation how;

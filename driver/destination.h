@@ -55,6 +55,9 @@ struct OutputTarget {
   platform::Placement placement = platform::Placement::kDerived;
   const platform::Folder* folder = nullptr;
   int descriptor = 1;  // kStandardOutput: which one (/dev/stderr is 2)
+  // What the file's steps go through: the platform's own, or in tests ones
+  // that fail where asked.
+  platform::FileOps* ops = platform::systemFileOps();
 };
 
 // How a Destination makes its file, besides where (platform::Creation):

@@ -92,8 +92,6 @@ Status InputFile::read(char* buffer, size_t n, size_t* got) {
   return Status();
 }
 
-OutputFile::~OutputFile() { discard(); }
-
 namespace {
 
 constexpr int kMaxLinks = 40;  // as the system's own limit on link chains
@@ -294,29 +292,57 @@ Status openInPlace(int folder, const std::string& target, const std::string& pla
 
 }  // namespace
 
-Status OutputFile::create(const NativeFileName& name, const Creation& how) {
-  discard();
-  const Placement placement = how.placement;
-  folder_ = how.folder != nullptr ? how.folder->descriptor() : -1;
-  hasCache_ = how.cache != nullptr;
-  if (hasCache_) cache_ = *how.cache;
-  noReplace_ = how.onlyWhereNothingStands;
-  const Names names = namesOf(name, folder_);
-  Resolved place;
-  if (const int error = resolveLinks(names, &place); error != 0) return cannotCreate(error);
-  if (!place.refusal.empty() && !how.onlyWhereNothingStands) return notWritten(place.refusal);
-  const std::string& target = place.name;
-  const struct stat& st = place.st;
-  replacesCache_ = hasCache_ && place.exists && S_ISREG(st.st_mode) &&
-                   static_cast<uint64_t>(st.st_dev) == cache_.device &&
-                   static_cast<uint64_t>(st.st_ino) == cache_.file;
-  if (replacesCache_) return Status::io("its document would replace its cache file");
-  if (how.onlyWhereNothingStands &&
-      (place.exists || !place.refusal.empty() || target != names.first)) {
-    skipped_ = true;  // anything in the place, a link too, stays as it is
-    return Status();
-  }
-  if (place.exists && !S_ISREG(st.st_mode)) {
+namespace {
+
+// Renames without replacing: renameat2's RENAME_NOREPLACE on Linux, a hard
+// link and the removal of the old name where it is missing. Returns 0 or
+// the error (EEXIST when something stands there).
+int renameNoReplace(int folder, const char* from, const char* to) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  if (::syscall(SYS_renameat2, folder, from, folder, to, 1 /* RENAME_NOREPLACE */) == 0) return 0;
+  if (errno != ENOSYS && errno != EINVAL) return errno;
+#endif
+  if (::linkat(folder, from, folder, to, 0) != 0) return errno;
+  ::unlinkat(folder, from, 0);
+  return 0;
+}
+
+// Runs flush (syncfs or fsync) on a new descriptor of a finished hidden
+// file; returns 0 or the error. Opened without waiting, so that a FIFO put
+// in the hidden file's place by another user cannot hold the batch up.
+template <typename Flush>
+int flushThrough(int folder, const std::string& name, Flush flush) {
+  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (f < 0) return errno;
+  const int error = flush(f) == 0 ? 0 : errno;
+  ::close(f);
+  return error;
+}
+
+class PosixFileOps final : public FileOps {
+ public:
+  Status place(const NativeFileName& name, const Creation& how, Place* out) override {
+    const Placement placement = how.placement;
+    out->folder = how.folder != nullptr ? how.folder->descriptor() : -1;
+    const Names names = namesOf(name, out->folder);
+    out->wholePrefix = names.prefix;
+    out->separators = "/";
+    Resolved place;
+    if (const int error = resolveLinks(names, &place); error != 0) return cannotCreate(error);
+    if (!place.refusal.empty() && !how.onlyWhereNothingStands) return notWritten(place.refusal);
+    const std::string& target = place.name;
+    const struct stat& st = place.st;
+    out->target = target;
+    out->replacesCache = how.cache != nullptr && place.exists && S_ISREG(st.st_mode) &&
+                         static_cast<uint64_t>(st.st_dev) == how.cache->device &&
+                         static_cast<uint64_t>(st.st_ino) == how.cache->file;
+    if (out->replacesCache) return Status::io("its document would replace its cache file");
+    if (how.onlyWhereNothingStands &&
+        (place.exists || !place.refusal.empty() || target != names.first)) {
+      out->skip = true;  // anything in the place, a link too, stays as it is
+      return Status();
+    }
+    if (!place.exists || S_ISREG(st.st_mode)) return Status();
     // A folder fails as it should; a device or FIFO cannot be replaced.
     if (S_ISDIR(st.st_mode)) return cannotCreate(EISDIR);
     if (placement == Placement::kBatch) {
@@ -334,202 +360,116 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
     const Status opened = openInPlace(names.folder, target, names.place(target),
                                       S_ISFIFO(st.st_mode), placement, &f);
     if (!opened.ok()) return opened;
-    handle_ = f;
-    destination_ = target;
+    out->inPlace = f;
     return Status();
   }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    // Remembered before it exists, so that no interruption leaves it behind.
-    temporary_ = temporaryNameFor(target, randomNumber(), "/");
-    pendingName_ = names.whole(temporary_);
-    pendingTicket_ = rememberPendingFile(pendingName_);
+
+  Status createHidden(const Place& place, const NativeFileName& hidden, intptr_t* handle,
+                      bool* taken) override {
     // Readable by its owner alone until it is whole and has its final
     // permissions: a watcher of the folder reads nothing of it before.
-    const int f = ::openat(names.folder, temporary_.c_str(),
+    const int f = ::openat(at(place.folder), hidden.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (f < 0) {
-      const int error = errno;
-      forgetTemporary();
-      if (error == EEXIST) continue;
-      return cannotCreate(error);
+      *taken = errno == EEXIST;
+      return cannotCreate(errno);
     }
-    if (interrupted()) {
-      // Made after the interruption looked for it: removed here.
-      ::unlinkat(names.folder, temporary_.c_str(), 0);
-      awaitInterruptionsEnd();
-    }
-    handle_ = f;
-    destination_ = target;
+    *handle = f;
     return Status();
   }
-  return cannotCreate(EEXIST);
-}
 
-void OutputFile::useDescriptor(int descriptor) {
-  discard();
-  handle_ = descriptor;
-  standardOutput_ = true;
-}
-
-void OutputFile::takeCachePermissions() {
-  static const uid_t user = ::geteuid();
-  static const gid_t userGroup = ::getegid();
-  const int f = fd(handle_);
-  if (!hasCache_) {
-    ::fchmod(f, 0666 & ~kUmask);
-    return;
-  }
-  mode_t mode = cache_.mode & 0777;
-  if (user == 0) {
-    // Root gives the document to the cache file's owner and group.
-    if ((cache_.owner != user || cache_.group != userGroup) &&
-        ::fchown(f, cache_.owner, cache_.group) != 0) {
-      mode &= ~mode_t{077};
+  Status write(intptr_t handle, const char* data, size_t n) override {
+    while (n > 0) {
+      const ssize_t put = ::write(fd(handle), data, n);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return writeFailed(errno);
+      }
+      data += put;
+      n -= static_cast<size_t>(put);
     }
-  } else if (cache_.group != userGroup && ::fchown(f, static_cast<uid_t>(-1), cache_.group) != 0) {
-    // Not in the cache file's group: this group gets no more than others.
-    mode = (mode & ~mode_t{070}) | (mode & (mode >> 3) & 070);
-  }
-  ::fchmod(f, mode);
-}
-
-Status OutputFile::write(const char* data, size_t n) {
-  if (skipped_) return Status();
-  if (handle_ < 0) return writeFailed(EBADF);
-  while (n > 0) {
-    const ssize_t put = ::write(fd(handle_), data, n);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return writeFailed(errno);
-    }
-    data += put;
-    n -= static_cast<size_t>(put);
-  }
-  return Status();
-}
-
-Status OutputFile::commit() {
-  if (skipped_) return Status();
-  if (handle_ < 0) return writeFailed(EBADF);
-  if (!standardOutput_ && !temporary_.empty()) takeCachePermissions();
-  const int f = fd(handle_);
-  handle_ = -1;
-  if (standardOutput_) {
-    standardOutput_ = false;
-    return Status();  // standard output stays open for the process
-  }
-  if (temporary_.empty()) {
-    if (::close(f) != 0) return writeFailed(errno);
     return Status();
   }
-  // The bytes reach the device before the name does, so that after a power
-  // loss the name holds the old document or the whole new one.
-  if (::fsync(f) != 0) {
-    const int error = errno;
-    ::close(f);
-    discard();
-    return writeFailed(error);
-  }
-  if (::close(f) != 0) {
-    const int error = errno;
-    discard();
-    return writeFailed(error);
-  }
-  return renameIntoPlace();
-}
 
-namespace {
+  void setPermissions(intptr_t handle, const FileFacts* cache) override {
+    static const uid_t user = ::geteuid();
+    static const gid_t userGroup = ::getegid();
+    const int f = fd(handle);
+    if (cache == nullptr) {
+      ::fchmod(f, 0666 & ~kUmask);
+      return;
+    }
+    mode_t mode = cache->mode & 0777;
+    if (user == 0) {
+      // Root gives the document to the cache file's owner and group.
+      if ((cache->owner != user || cache->group != userGroup) &&
+          ::fchown(f, cache->owner, cache->group) != 0) {
+        mode &= ~mode_t{077};
+      }
+    } else if (cache->group != userGroup &&
+               ::fchown(f, static_cast<uid_t>(-1), cache->group) != 0) {
+      // Not in the cache file's group: this group gets no more than others.
+      mode = (mode & ~mode_t{070}) | (mode & (mode >> 3) & 070);
+    }
+    ::fchmod(f, mode);
+  }
 
-// Renames without replacing: renameat2's RENAME_NOREPLACE on Linux, a hard
-// link and the removal of the old name where it is missing. Returns 0 or
-// the error (EEXIST when something stands there).
-int renameNoReplace(int folder, const char* from, const char* to) {
-#if defined(__linux__) && defined(SYS_renameat2)
-  if (::syscall(SYS_renameat2, folder, from, folder, to, 1 /* RENAME_NOREPLACE */) == 0) return 0;
-  if (errno != ENOSYS && errno != EINVAL) return errno;
+  Status flush(intptr_t handle) override {
+    return ::fsync(fd(handle)) == 0 ? Status() : writeFailed(errno);
+  }
+
+  void startWriteBack(intptr_t handle, uint64_t* device) override {
+    struct stat st;
+    if (::fstat(fd(handle), &st) == 0) *device = static_cast<uint64_t>(st.st_dev);
+#ifdef __linux__
+    ::sync_file_range(fd(handle), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
-  if (::linkat(folder, from, folder, to, 0) != 0) return errno;
-  ::unlinkat(folder, from, 0);
-  return 0;
-}
+  }
 
-}  // namespace
+  Status close(intptr_t handle) override {
+    return ::close(fd(handle)) == 0 ? Status() : writeFailed(errno);
+  }
 
-Status OutputFile::renameIntoPlace() {
-  if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
-  const int folder = at(folder_);
-  const int error = noReplace_ ? renameNoReplace(folder, temporary_.c_str(), destination_.c_str())
-                    : ::renameat(folder, temporary_.c_str(), folder, destination_.c_str()) == 0
-                        ? 0
-                        : errno;
-  if (error != 0) {
-    discard();
-    if (noReplace_ && error == EEXIST) return Status();  // what appeared there stays
+  Status rename(const Place& place, const NativeFileName& hidden, bool replace,
+                bool* taken) override {
+    const int folder = at(place.folder);
+    const int error =
+        !replace ? renameNoReplace(folder, hidden.c_str(), place.target.c_str())
+        : ::renameat(folder, hidden.c_str(), folder, place.target.c_str()) == 0 ? 0
+                                                                              : errno;
+    if (error == 0) return Status();
+    *taken = error == EEXIST;
     return Status::io("cannot replace: " + systemReason(error));
   }
-  forgetTemporary();
-  return Status();
-}
 
-Status OutputFile::finishWriting() {
-  if (skipped_ || handle_ < 0 || standardOutput_ || temporary_.empty()) return commit();
-  takeCachePermissions();
-  const int f = fd(handle_);
-  handle_ = -1;
-  struct stat st;
-  if (::fstat(f, &st) == 0) device_ = static_cast<uint64_t>(st.st_dev);
-#ifdef __linux__
-  // Only starts the write-back; a failure of it shows at the flush.
-  ::sync_file_range(f, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
-  if (::close(f) != 0) {
-    const int error = errno;
-    discard();
-    return writeFailed(error);
+  void remove(const Place& place, const NativeFileName& hidden) override {
+    ::unlinkat(at(place.folder), hidden.c_str(), 0);
   }
-  finished_ = true;
-  return Status();
-}
 
-namespace {
+  // One syncfs writes every dirty byte and the metadata of the file
+  // system, and waits for them: the group's files are all on the device
+  // once it returns (and since Linux 5.8 it reports a failed write-back).
+  bool flushFileSystem(const Place& place, const NativeFileName& hidden) override {
+#ifdef __linux__
+    return flushThrough(at(place.folder), hidden, ::syncfs) == 0;
+#else
+    return false;
+#endif
+  }
 
-// Runs flush (syncfs or fsync) on a new descriptor of a finished hidden
-// file; returns 0 or the error. Opened without waiting, so that a FIFO put
-// in the hidden file's place by another user cannot hold the batch up.
-template <typename Flush>
-int flushThrough(int folder, const std::string& name, Flush flush) {
-  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (f < 0) return errno;
-  const int error = flush(f) == 0 ? 0 : errno;
-  ::close(f);
-  return error;
-}
+  Status flushFile(const Place& place, const NativeFileName& hidden) override {
+    const int error = flushThrough(at(place.folder), hidden, ::fsync);
+    return error == 0 ? Status() : writeFailed(error);
+  }
+
+  intptr_t descriptor(int number) override { return number; }
+};
 
 }  // namespace
 
-// One syncfs writes every dirty byte and the metadata of the file system,
-// and waits for them: the group's files are all on the device once it
-// returns (and since Linux 5.8 it reports a failed write-back).
-bool OutputFile::flushFileSystem() const {
-#ifdef __linux__
-  return flushThrough(at(folder_), temporary_, ::syncfs) == 0;
-#else
-  return false;
-#endif
-}
-
-Status OutputFile::flushAlone() const {
-  const int error = flushThrough(at(folder_), temporary_, ::fsync);
-  return error == 0 ? Status() : writeFailed(error);
-}
-
-void OutputFile::discard() {
-  if (handle_ >= 0 && !standardOutput_) ::close(fd(handle_));
-  handle_ = -1;
-  standardOutput_ = false;
-  skipped_ = false;
-  if (!temporary_.empty()) ::unlinkat(at(folder_), temporary_.c_str(), 0);
-  forgetTemporary();
+FileOps* systemFileOps() {
+  static PosixFileOps ops;
+  return &ops;
 }
 
 }  // namespace ordil::platform

@@ -230,8 +230,6 @@ Status InputFile::read(char* buffer, size_t n, size_t* got) {
   return stream.bad() ? Status::io("read error") : Status();
 }
 
-OutputFile::~OutputFile() { discard(); }
-
 namespace {
 
 // Whether the name is a link or junction (a reparse point), which is never
@@ -265,131 +263,7 @@ HANDLE createForWriting(const NativeFileName& name, DWORD disposition) {
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace
 
-// The folder, if any, holds the folders of the name open: the whole name
-// leads into them.
-// Windows gives a new file the folder's permissions: Creation::cache is
-// not needed.
-Status OutputFile::create(const NativeFileName& name, const Creation& how) {
-  discard();
-  const Placement placement = how.placement;
-  noReplace_ = how.onlyWhereNothingStands;
-  replacesCache_ = false;
-  if (how.cache != nullptr) {
-    const std::optional<FileFacts> there = factsOf(name);
-    replacesCache_ = there && there->sameFile(*how.cache);
-    if (replacesCache_) return Status::io("its document would replace its cache file");
-  }
-  if (noReplace_ &&
-      GetFileAttributesW(reinterpret_cast<const wchar_t*>(name.c_str())) != INVALID_FILE_ATTRIBUTES) {
-    skipped_ = true;  // anything in the place stays as it is
-    return Status();
-  }
-  if (!isLink(name) && isDeviceOrPipe(name)) {
-    if (placement == Placement::kBatch) {
-      return Status::io("not written: " + ownName(name) + " is not a regular file");
-    }
-    const HANDLE h = createForWriting(name, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE) return cannotCreate(GetLastError());
-    handle_ = reinterpret_cast<intptr_t>(h);
-    destination_ = name;
-    return Status();
-  }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    // Remembered before it exists, so that no interruption leaves it behind.
-    temporary_ = temporaryNameFor(name, randomNumber(), "\\/:");
-    pendingTicket_ = rememberPendingFile(temporary_);
-    const HANDLE h = createForWriting(temporary_, CREATE_NEW);
-    if (h == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      forgetPendingFile(pendingTicket_);
-      pendingTicket_ = -1;
-      temporary_.clear();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return cannotCreate(error);
-    }
-    if (interrupted()) {
-      // Made after the interruption looked for it: removed here.
-      CloseHandle(h);
-      DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
-      awaitInterruptionsEnd();
-    }
-    handle_ = reinterpret_cast<intptr_t>(h);
-    destination_ = name;
-    return Status();
-  }
-  return cannotCreate(ERROR_FILE_EXISTS);
-}
-
-void OutputFile::useDescriptor(int descriptor) {
-  discard();
-  handle_ = descriptor == 1   ? reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE))
-            : descriptor == 2 ? reinterpret_cast<intptr_t>(GetStdHandle(STD_ERROR_HANDLE))
-                              : _get_osfhandle(descriptor);
-  standardOutput_ = true;
-}
-
-void OutputFile::takeCachePermissions() {}
-
-Status OutputFile::write(const char* data, size_t n) {
-  if (skipped_) return Status();
-  if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
-  while (n > 0) {
-    const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-    DWORD put = 0;
-    if (!WriteFile(asHandle(handle_), data, chunk, &put, nullptr)) {
-      return writeFailed(GetLastError());
-    }
-    data += put;
-    n -= put;
-  }
-  return Status();
-}
-
-Status OutputFile::commit() {
-  if (skipped_) return Status();
-  if (handle_ == -1) return writeFailed(ERROR_INVALID_HANDLE);
-  const HANDLE h = asHandle(handle_);
-  handle_ = -1;
-  if (standardOutput_) {
-    standardOutput_ = false;
-    return Status();  // standard output stays open for the process
-  }
-  if (temporary_.empty()) {
-    if (!CloseHandle(h)) return writeFailed(GetLastError());
-    return Status();
-  }
-  // The bytes reach the device before the name does (see the POSIX side).
-  const bool flushed = FlushFileBuffers(h) != 0;
-  const DWORD flushError = GetLastError();
-  const bool closed = CloseHandle(h) != 0;
-  if (!flushed || !closed) {
-    const DWORD error = flushed ? GetLastError() : flushError;
-    discard();
-    return writeFailed(error);
-  }
-  return renameIntoPlace();
-}
-
-Status OutputFile::renameIntoPlace() {
-  if (interrupted()) awaitInterruptionsEnd();  // renames nothing once it has begun
-  if (!MoveFileExW(reinterpret_cast<const wchar_t*>(temporary_.c_str()),
-                   reinterpret_cast<const wchar_t*>(destination_.c_str()),
-                   noReplace_ ? MOVEFILE_WRITE_THROUGH
-                              : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    discard();
-    if (noReplace_ && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-      return Status();  // what appeared there stays
-    }
-    return Status::io("cannot replace: " + systemReason(error));
-  }
-  forgetTemporary();
-  return Status();
-}
-
-namespace {
 
 // NtFlushBuffersFileEx (Windows 8 and later) with FLUSH_FLAGS_FILE_DATA_ONLY
 // writes a file's data out without flushing the drive's cache, as Git's
@@ -424,47 +298,121 @@ DWORD flushThrough(const NativeFileName& name) {
   return error;
 }
 
+
+class Win32FileOps final : public FileOps {
+ public:
+  // The folder, if any, holds the folders of the name open: the whole name
+  // leads into them. Windows gives a new file the folder's permissions:
+  // Creation::cache serves only to recognise the cache file.
+  Status place(const NativeFileName& name, const Creation& how, Place* out) override {
+    out->target = name;
+    out->separators = "\\/:";
+    if (how.cache != nullptr) {
+      const std::optional<FileFacts> there = factsOf(name);
+      out->replacesCache = there && there->sameFile(*how.cache);
+      if (out->replacesCache) return Status::io("its document would replace its cache file");
+    }
+    if (how.onlyWhereNothingStands &&
+        GetFileAttributesW(reinterpret_cast<const wchar_t*>(name.c_str())) != INVALID_FILE_ATTRIBUTES) {
+      out->skip = true;  // anything in the place stays as it is
+      return Status();
+    }
+    if (isLink(name) || !isDeviceOrPipe(name)) return Status();
+    if (how.placement == Placement::kBatch) {
+      return Status::io("not written: " + ownName(name) + " is not a regular file");
+    }
+    const HANDLE h = createForWriting(name, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return cannotCreate(GetLastError());
+    out->inPlace = reinterpret_cast<intptr_t>(h);
+    return Status();
+  }
+
+  Status createHidden(const Place&, const NativeFileName& hidden, intptr_t* handle,
+                      bool* taken) override {
+    const HANDLE h = createForWriting(hidden, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+      return cannotCreate(error);
+    }
+    *handle = reinterpret_cast<intptr_t>(h);
+    return Status();
+  }
+
+  Status write(intptr_t handle, const char* data, size_t n) override {
+    while (n > 0) {
+      const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
+      DWORD put = 0;
+      if (!WriteFile(asHandle(handle), data, chunk, &put, nullptr)) return writeFailed(GetLastError());
+      data += put;
+      n -= put;
+    }
+    return Status();
+  }
+
+  void setPermissions(intptr_t, const FileFacts*) override {}
+
+  Status flush(intptr_t handle) override {
+    return FlushFileBuffers(asHandle(handle)) ? Status() : writeFailed(GetLastError());
+  }
+
+  void startWriteBack(intptr_t handle, uint64_t* device) override {
+    const HANDLE h = asHandle(handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info)) *device = info.dwVolumeSerialNumber;
+    if (const FlushBuffersFileEx writeOut = flushBuffersFileEx()) {
+      IoStatus status{};
+      writeOut(h, kFlushFileDataOnly, nullptr, 0, &status);  // a failure shows at the flush
+    }
+  }
+
+  Status close(intptr_t handle) override {
+    return CloseHandle(asHandle(handle)) ? Status() : writeFailed(GetLastError());
+  }
+
+  Status rename(const Place& place, const NativeFileName& hidden, bool replace,
+                bool* taken) override {
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(hidden.c_str()),
+                    reinterpret_cast<const wchar_t*>(place.target.c_str()),
+                    replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
+                            : MOVEFILE_WRITE_THROUGH)) {
+      return Status();
+    }
+    const DWORD error = GetLastError();
+    *taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return Status::io("cannot replace: " + systemReason(error));
+  }
+
+  void remove(const Place&, const NativeFileName& hidden) override {
+    DeleteFileW(reinterpret_cast<const wchar_t*>(hidden.c_str()));
+  }
+
+  // FlushFileBuffers on one file of a volume writes that file out and
+  // flushes the drive's cache, which then holds the data the others wrote
+  // out: Git's batch mode makes the same single flush on NTFS. Where the
+  // others' data could not be written out (no NtFlushBuffersFileEx), each
+  // is flushed.
+  bool flushFileSystem(const Place&, const NativeFileName& hidden) override {
+    return flushBuffersFileEx() != nullptr && flushThrough(hidden) == 0;
+  }
+
+  Status flushFile(const Place&, const NativeFileName& hidden) override {
+    const DWORD error = flushThrough(hidden);
+    return error == 0 ? Status() : writeFailed(error);
+  }
+
+  intptr_t descriptor(int number) override {
+    return number == 1   ? reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE))
+           : number == 2 ? reinterpret_cast<intptr_t>(GetStdHandle(STD_ERROR_HANDLE))
+                         : _get_osfhandle(number);
+  }
+};
+
 }  // namespace
 
-Status OutputFile::finishWriting() {
-  if (skipped_ || handle_ == -1 || standardOutput_ || temporary_.empty()) return commit();
-  const HANDLE h = asHandle(handle_);
-  handle_ = -1;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(h, &info)) device_ = info.dwVolumeSerialNumber;
-  if (const FlushBuffersFileEx flush = flushBuffersFileEx()) {
-    IoStatus status{};
-    flush(h, kFlushFileDataOnly, nullptr, 0, &status);  // a failure shows at the flush
-  }
-  if (!CloseHandle(h)) {
-    const DWORD error = GetLastError();
-    discard();
-    return writeFailed(error);
-  }
-  finished_ = true;
-  return Status();
-}
-
-// FlushFileBuffers on one file of a volume writes that file out and flushes
-// the drive's cache, which then holds the data the others wrote out: Git's
-// batch mode makes the same single flush on NTFS. Where the others' data
-// could not be written out (no NtFlushBuffersFileEx), each is flushed.
-bool OutputFile::flushFileSystem() const {
-  return flushBuffersFileEx() != nullptr && flushThrough(temporary_) == 0;
-}
-
-Status OutputFile::flushAlone() const {
-  const DWORD error = flushThrough(temporary_);
-  return error == 0 ? Status() : writeFailed(error);
-}
-
-void OutputFile::discard() {
-  if (handle_ != -1 && !standardOutput_) CloseHandle(asHandle(handle_));
-  handle_ = -1;
-  standardOutput_ = false;
-  skipped_ = false;
-  if (!temporary_.empty()) DeleteFileW(reinterpret_cast<const wchar_t*>(temporary_.c_str()));
-  forgetTemporary();
+FileOps* systemFileOps() {
+  static Win32FileOps ops;
+  return &ops;
 }
 
 }  // namespace ordil::platform

@@ -9,6 +9,7 @@
 
 #include "base/status.h"
 #include "platform/file_name.h"
+#include "platform/file_ops.h"
 #include "platform/folder.h"
 #include "platform/interrupt.h"
 
@@ -88,9 +89,12 @@ struct Creation {
 // written through: the document replaces the link itself. The hidden file
 // is shared for reading, writing and deletion, and commit() replaces the
 // destination with MoveFileExW.
+//
+// Its steps go through FileOps (platform/file_ops.h): the platform's own,
+// or, in tests, ones that fail where asked.
 class OutputFile {
  public:
-  OutputFile() = default;
+  explicit OutputFile(FileOps* ops = systemFileOps()) : ops_(ops) {}
   ~OutputFile();  // discard() unless committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -128,7 +132,7 @@ class OutputFile {
   void discard();
 
   // Whether create() failed because the destination is the cache file.
-  bool replacesCache() const { return replacesCache_; }
+  bool replacesCache() const { return place_.replacesCache; }
 
   // For a caller that makes many files durable at once (the batch), commit()
   // in three steps, so that a group of files costs one flush:
@@ -164,15 +168,6 @@ class OutputFile {
   // Renames the hidden file over the destination, unless an interruption
   // has begun; removes it when the rename fails.
   Status renameIntoPlace();
-  // makeDurable's two flushes, for a finished file: one that makes every
-  // finished file on its file system (or volume) durable, which returns
-  // false where it fails or the platform has none, and one for the file
-  // alone.
-  bool flushFileSystem() const;
-  Status flushAlone() const;
-
-  // Gives the written hidden file its final permissions and owner.
-  void takeCachePermissions();
 
   // Forgets the hidden file once it has been renamed or removed.
   void forgetTemporary() {
@@ -183,18 +178,16 @@ class OutputFile {
     finished_ = false;
   }
 
+  FileOps* const ops_;
+  FileOps::Place place_;
   intptr_t handle_ = -1;
-  intptr_t folder_ = -1;        // POSIX: what the names below are relative to
-  NativeFileName destination_;  // the file replaced, links resolved
-  NativeFileName temporary_;    // empty when writing in place
-  NativeFileName pendingName_;  // the hidden file as an interruption removes it
+  NativeFileName temporary_;    // the hidden file; empty when writing in place
+  NativeFileName pendingName_;  // the same, whole, as an interruption removes it
   int pendingTicket_ = -1;
   bool standardOutput_ = false;
   bool finished_ = false;  // closed by finishWriting(), the hidden file not yet renamed
-  bool skipped_ = false;   // something stood in the place: nothing is written
   bool noReplace_ = false; // the rename replaces nothing that appeared meanwhile
   bool hasCache_ = false;
-  bool replacesCache_ = false;
   FileFacts cache_;        // what the hidden file takes, when hasCache_
   uint64_t device_ = 0;    // the file system (POSIX) or volume (Windows) of the hidden file
 };

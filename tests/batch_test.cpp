@@ -1,5 +1,6 @@
 // The batch's plan over a fake file system, and its runner with a fake
 // conversion: what decides and what runs, without starting the program.
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include "driver/batch_plan.h"
 #include "driver/batch_report.h"
 #include "driver/batch_runner.h"
+#include "tests/faulty_file_ops.h"
 #include "tests/test_support.h"
 
 namespace ordil {
@@ -159,6 +161,7 @@ class FakeConversion final : public ItemConversion {
     if (folder_ != nullptr) {
       OutputTarget target;
       target.name = platform::nativeFileName(folder_->file(std::to_string(index) + ".xml"));
+      target.ops = ops_;
       finished->document = std::make_unique<Destination>(target);
       finished->document->write("doc", 3);
       finished->document->finishWriting();
@@ -169,6 +172,7 @@ class FakeConversion final : public ItemConversion {
 
   size_t outOfFilesAt_ = SIZE_MAX;
   const TempDir* folder_ = nullptr;
+  platform::FileOps* ops_ = platform::systemFileOps();
   std::atomic<int> calls_{0};
 
  private:
@@ -242,6 +246,41 @@ TEST(BatchRunner, DocumentsArePutInPlaceInGroups) {
   }
   EXPECT_EQ(files, 10u);
   EXPECT_EQ(run.err.str(), "");
+}
+
+TEST(BatchRunner, DocumentThatCannotBeMadeDurableOrRenamedIsReportedAndLeftOut) {
+  using Step = testing::FaultyFileOps::Step;
+  const struct {
+    Step step;
+    int n;
+    const char* message;
+  } cases[] = {
+      {Step::kFlushFile, 2, "write failed: Input/output error"},  // after the group's flush failed
+      {Step::kRename, 2, "cannot replace: Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    TempDir dir;
+    Streams run;
+    BatchOptions options;
+    options.verbose = true;
+    Reporter reporter(4, options, run.context, false);
+    testing::FaultyFileOps ops(Step::kFlushFileSystem, 1);
+    ops.fail(c.step, c.n);
+    FakeConversion conversion;
+    conversion.folder_ = &dir;
+    conversion.ops_ = &ops;
+    runConversions(4, 1, 4, &conversion, &reporter);
+    reporter.end();
+    EXPECT_EQ(run.err.str(), std::string("ordil: 1.ashx: ") + c.message + "\n");
+    EXPECT_EQ(run.out.str(), "0.ashx: 0 comments\n1.ashx: incomplete, 0 comments\n"
+                             "2.ashx: 2 comments\n3.ashx: 3 comments\n");
+    EXPECT_TRUE(reporter.anyIncomplete());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"0.xml", "2.xml", "3.xml"}));  // nothing hidden left
+  }
 }
 
 TEST(BatchRunner, GroupsFitTheOpenFilesAllowed) {

@@ -1,0 +1,128 @@
+// Every way the output file's protocol can fail keeps the old document and
+// leaves no hidden file beside it.
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/destination.h"
+#include "platform/output_file.h"
+#include "tests/faulty_file_ops.h"
+#include "tests/test_support.h"
+
+namespace ordil {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultyFileOps;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+using Step = FaultyFileOps::Step;
+
+std::vector<std::string> namesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+OutputTarget targetIn(const TempDir& dir, const std::string& name, platform::FileOps* ops) {
+  OutputTarget target;
+  target.name = platform::nativeFileName(dir.file(name));
+  target.ops = ops;
+  return target;
+}
+
+TEST(OutputFile, EachFailingStepKeepsTheOldDocumentAndLeavesNothingBeside) {
+  const struct {
+    Step step;
+    const char* message;
+  } cases[] = {
+      {Step::kNone, ""},
+      {Step::kCreate, "cannot create: No space left on device"},
+      {Step::kWrite, "write failed: No space left on device"},
+      {Step::kFlush, "write failed: Input/output error"},
+      {Step::kClose, "write failed: Input/output error"},
+      {Step::kRename, "cannot replace: Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    TempDir dir;
+    writeFile(dir.file("1.xml"), "old");
+    FaultyFileOps ops(c.step, 1);
+    Destination destination(targetIn(dir, "1.xml", &ops));
+    destination.write("new", 3);
+    EXPECT_EQ(destination.commit().message(), c.message);
+    EXPECT_EQ(readFile(dir.file("1.xml")), c.step == Step::kNone ? "new" : "old");
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"1.xml"});
+  }
+}
+
+TEST(OutputFile, FailedGroupFlushIsTriedFileByFile) {
+  const struct {
+    Step step;
+    std::vector<bool> placed;  // of 1.xml, 2.xml, 3.xml
+  } cases[] = {
+      {Step::kNone, {true, true, true}},
+      {Step::kFlushFileSystem, {true, true, true}},  // then each alone, all fine
+      {Step::kFlushFile, {true, true, true}},        // not called: the group flush worked
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    FaultyFileOps ops(c.step, 1);
+    std::vector<std::unique_ptr<Destination>> documents;
+    std::vector<platform::OutputFile*> files;
+    for (const char* name : {"1.xml", "2.xml", "3.xml"}) {
+      writeFile(dir.file(name), "old");
+      documents.push_back(std::make_unique<Destination>(targetIn(dir, name, &ops)));
+      documents.back()->write("new", 3);
+      ASSERT_TRUE(documents.back()->finishWriting().ok());
+      files.push_back(documents.back()->file());
+    }
+    std::vector<Status> results;
+    platform::OutputFile::makeDurable(files, &results);
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_TRUE(results[i].ok());
+      EXPECT_TRUE(documents[i]->commitFinished().ok());
+    }
+    EXPECT_EQ(readFile(dir.file("2.xml")), "new");
+  }
+  // The group flush fails, and so does the second file's own: only it is
+  // lost, and its old document stays.
+  TempDir dir;
+  FaultyFileOps ops(Step::kFlushFileSystem, 1);
+  ops.fail(Step::kFlushFile, 2);
+  std::vector<std::unique_ptr<Destination>> documents;
+  std::vector<platform::OutputFile*> files;
+  for (const char* name : {"1.xml", "2.xml", "3.xml"}) {
+    writeFile(dir.file(name), "old");
+    documents.push_back(std::make_unique<Destination>(targetIn(dir, name, &ops)));
+    documents.back()->write("new", 3);
+    ASSERT_TRUE(documents.back()->finishWriting().ok());
+    files.push_back(documents.back()->file());
+  }
+  std::vector<Status> results;
+  platform::OutputFile::makeDurable(files, &results);
+  EXPECT_TRUE(results[0].ok());
+  EXPECT_EQ(results[1].message(), "write failed: Input/output error");
+  EXPECT_TRUE(results[2].ok());
+  for (size_t i = 0; i < 3; ++i) {
+    if (results[i].ok()) {
+      EXPECT_TRUE(documents[i]->commitFinished().ok());
+    }
+  }
+  documents.clear();  // the failed one's hidden file goes with it
+  EXPECT_EQ(readFile(dir.file("1.xml")), "new");
+  EXPECT_EQ(readFile(dir.file("2.xml")), "old");
+  EXPECT_EQ(readFile(dir.file("3.xml")), "new");
+  EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"1.xml", "2.xml", "3.xml"}));
+}
+
+}  // namespace
+}  // namespace ordil
