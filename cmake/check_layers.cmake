@@ -4,9 +4,15 @@
 #
 #   cmake -DSOURCE_DIR=DIR -DSTAMP=FILE -P check_layers.cmake
 #
+# A folder of sources that is neither a layer nor one of the folders built
+# on top of the product (tests, benchmarks, fuzz targets, tools) fails too,
+# and so does an include of such a folder: a new folder takes its place in
+# the list below before it is built.
+#
 # Fails, naming each file and include that breaks the order; writes STAMP
 # when none does. The build runs it before it compiles the library.
-set(layers base text platform cache xml driver)
+set(layers base text platform cache document xml driver)
+set(outside tests bench fuzz tools)
 set(system_headers
   "windows\\.h" "unistd\\.h" "fcntl\\.h" "pthread\\.h" "dirent\\.h" "signal\\.h" "sys/")
 
@@ -20,7 +26,10 @@ foreach(folder IN LISTS layers)
     foreach(line IN LISTS includes)
       string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" included "${line}")
       list(FIND layers ${included} includedRank)
-      if(includedRank GREATER rank)
+      if(includedRank EQUAL -1)
+        file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+        string(APPEND broken "  ${name}: ${line} (${included}/ is no layer)\n")
+      elseif(includedRank GREATER rank)
         file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
         string(APPEND broken "  ${name}: ${line} (${included}/ lies above ${folder}/)\n")
       endif()
@@ -39,6 +48,16 @@ foreach(folder IN LISTS layers)
       endforeach()
     endif()
   endforeach()
+endforeach()
+
+file(GLOB sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*/*.h" "${SOURCE_DIR}/*/*.cpp")
+foreach(source IN LISTS sources)
+  string(REGEX REPLACE "/.*" "" folder "${source}")
+  list(FIND layers ${folder} isLayer)
+  list(FIND outside ${folder} isOutside)
+  if(isLayer EQUAL -1 AND isOutside EQUAL -1 AND NOT folder MATCHES "^build")
+    string(APPEND broken "  ${source}: ${folder}/ is neither a layer nor outside the product\n")
+  endif()
 endforeach()
 
 if(broken)

@@ -83,10 +83,7 @@ std::vector<platform::NativeFileName> Places::below(const Item& item) const {
 namespace {
 
 // Whether the file's own name holds "ashx".
-bool isCacheName(const platform::NativeFileName& ownName) {
-  platform::NativeFileName name = ownName;
-  return replaceFirstAshx(&name);
-}
+bool isCacheName(const platform::NativeFileName& ownName) { return holdsAshx(ownName); }
 
 // Makes the list of files, and the problems met making it.
 class Lister {
@@ -194,8 +191,7 @@ std::vector<uint32_t> cachesReplaced(const std::vector<Item>& items, const Place
   std::vector<uint32_t> replaces;
   std::unordered_map<platform::NativeFileName, uint32_t> inputs;
   for (uint32_t i = 0; i < items.size(); ++i) {
-    platform::NativeFileName own = nativeName(places.output(items[i]).filename());
-    if (!replaceFirstAshx(&own)) continue;
+    if (!holdsAshx(nativeName(places.output(items[i]).filename()))) continue;
     if (inputs.empty()) {
       for (uint32_t j = 0; j < items.size(); ++j) {
         inputs.emplace(comparable(places.input(items[j])), j);

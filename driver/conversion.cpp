@@ -11,7 +11,6 @@
 #include "cache/record_reader.h"
 #include "platform/input_file.h"
 #include "text/quote.h"
-#include "xml/comment_xml_writer.h"
 
 namespace ordil {
 
@@ -71,8 +70,9 @@ uint32_t decodeAlone(RecordReader* reader) {
 // record of the reader (none without one), the foot. Returns the number of
 // chats.
 uint32_t convertAlone(RecordReader* reader, int32_t id, ByteSink* destination,
-                      platform::Buffer* output) {
-  CommentXmlWriter writer(destination, output);
+                      platform::Buffer* output, const DocumentFormat& format) {
+  const std::unique_ptr<DocumentWriter> owned = format.makeWriter(destination, output, format.writeAt());
+  DocumentWriter& writer = *owned;
   writer.writeHead(id);
   if (reader != nullptr) {
     while (reader->nextWindow()) writer.writeChats(reader->walker());
@@ -104,7 +104,8 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
     // The document's buffer is taken before the input's: with little
     // memory, a large input is then converted on this thread alone rather
     // than not at all.
-    if (!decodeOnly) CommentXmlWriter::reserve(&output_.output);
+    const DocumentFormat& format = *c.format;
+    if (!decodeOnly) format.reserve(&output_.output, format.writeAt());
     platform::InputFile input;
     const Status opened =
         c.inputName ? input.openNative(*c.inputName, c.folder, c.inputLinks) : input.open(c.inputPath);
@@ -133,7 +134,7 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
                                         : Status::io("file is too large (" +
                                                      std::to_string(input.size()) +
                                                      " bytes); not converted"));
-      if (!decodeOnly) chats = convertAlone(nullptr, c.id, &destination, &output_.output);
+      if (!decodeOnly) chats = convertAlone(nullptr, c.id, &destination, &output_.output, format);
     } else if (decodeOnly) {
       RecordReader reader(&input, input.size(), &window_);
       chats = decodeAlone(&reader);
@@ -153,8 +154,8 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
           background.reset();  // no room for a second window: likewise
         }
       }
-      chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_, &share_)
-                         : convertAlone(&reader, c.id, &destination, &output_.output);
+      chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_, &share_, format)
+                         : convertAlone(&reader, c.id, &destination, &output_.output, format);
       addReaderProblems(reader, c.inputPath, &outcome);
     }
     const Status& written = finished != nullptr ? destination.finishWriting() : destination.commit();

@@ -15,6 +15,7 @@
 
 #include "base/status.h"
 #include "driver/destination.h"
+#include "driver/formats.h"
 #include "driver/pipeline.h"
 #include "platform/file_name.h"
 #include "platform/input_file.h"
@@ -39,6 +40,8 @@ struct Conversion {
   OutputTarget output;
   std::string outputPath;  // the output's name, as messages name it
   int32_t id = 0;
+  // What the document is formatted as.
+  const DocumentFormat* format = &defaultFormat();
 };
 
 // One problem of a conversion, printed as "ordil: PATH: message".

@@ -2,9 +2,10 @@
 
 namespace ordil {
 
-std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath) {
+std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath,
+                                                      const DocumentFormat& format) {
   platform::NativeFileName name = platform::nativeFileName(inputPath);
-  if (!replaceFirstAshx(&name)) return std::nullopt;
+  if (!replaceFirstAshx(&name, format.nameWord())) return std::nullopt;
   return name;
 }
 

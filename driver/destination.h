@@ -7,39 +7,52 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/byte_sink.h"
 #include "base/status.h"
+#include "driver/formats.h"
 #include "platform/file_name.h"
 #include "platform/output_file.h"
 
 namespace ordil {
 
 // Replaces the first "ashx" in path, searched from the start and
-// case-sensitively over the whole path, by "xml". Returns false and leaves
-// path alone when there is none. Works on narrow (byte) and wide names.
+// case-sensitively over the whole path, by word (ASCII: a format's name
+// word, "xml"). Returns false and leaves path alone when there is none.
+// Works on narrow (byte) and wide names. The one rule every document's
+// name comes from.
 template <typename String>
-bool replaceFirstAshx(String* path) {
+bool replaceFirstAshx(String* path, std::string_view word) {
   using Char = typename String::value_type;
   static constexpr Char kAshx[] = {'a', 's', 'h', 'x', 0};
-  static constexpr Char kXml[] = {'x', 'm', 'l', 0};
   const size_t at = path->find(kAshx);
   if (at == String::npos) return false;
-  path->replace(at, 4, kXml);
+  path->replace(at, 4, String(word.begin(), word.end()));
   return true;
+}
+
+// Whether name holds "ashx", the mark of a cache file.
+template <typename String>
+bool holdsAshx(const String& name) {
+  using Char = typename String::value_type;
+  static constexpr Char kAshx[] = {'a', 's', 'h', 'x', 0};
+  return name.find(kAshx) != String::npos;
 }
 
 // The document's name for an input path in the narrow code page, or none
 // when the path holds no "ashx". The search runs on the platform's own form
 // of the name, so it never matches inside a multi-byte character.
-std::optional<platform::NativeFileName> outputNameFor(const std::string& inputPath);
+std::optional<platform::NativeFileName> outputNameFor(
+    const std::string& inputPath, const DocumentFormat& format = defaultFormat());
 
 // The document's own name for a cache file's own name (its last part): the
-// first "ashx" in it replaced by "xml", or the name unchanged when it holds
-// none. How a document is named in a folder of its own (-d) and in the
-// batch.
-inline platform::NativeFileName documentNameFor(platform::NativeFileName ownName) {
-  replaceFirstAshx(&ownName);
+// first "ashx" in it replaced by the format's word, or the name unchanged
+// when it holds none. How a document is named in a folder of its own (-d)
+// and in the batch.
+inline platform::NativeFileName documentNameFor(platform::NativeFileName ownName,
+                                                const DocumentFormat& format = defaultFormat()) {
+  replaceFirstAshx(&ownName, format.nameWord());
   return ownName;
 }
 

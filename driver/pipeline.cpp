@@ -6,7 +6,6 @@
 #include <optional>
 #include <utility>
 
-#include "xml/comment_xml_writer.h"
 
 namespace ordil {
 
@@ -14,7 +13,7 @@ namespace {
 
 // The helper collects twice as much as the writer before it writes, so
 // that its part of a window seldom has to wait for its turn.
-constexpr size_t kHelperWriteAt = 2 * CommentXmlWriter::kWriteAt;
+constexpr size_t kHelperWriteAtFactor = 2;
 
 enum class Turn { kWriter, kHelper };
 
@@ -82,18 +81,22 @@ void WindowShare::update(bool helperFinishedFirst) {
 }
 
 uint32_t convertInParts(RecordReader* reader, int32_t id, ByteSink* destination,
-                        Background* background, PipelineBuffers* buffers, WindowShare* share) {
+                        Background* background, PipelineBuffers* buffers, WindowShare* share,
+                        const DocumentFormat& format) {
   Turns turns;
   TurnSink writerSink(&turns, Turn::kWriter, destination);
   TurnSink helperSink(&turns, Turn::kHelper, destination);
   // The writer: this thread's alone.
-  CommentXmlWriter writer(&writerSink, &buffers->output);
+  const std::unique_ptr<DocumentWriter> owned =
+      format.makeWriter(&writerSink, &buffers->output, format.writeAt());
+  DocumentWriter& writer = *owned;
   writer.writeHead(id);
   // The helper: the second thread's from the start of its format job until
   // wait() for that job returns, and again in its flush job.
-  std::optional<CommentXmlWriter> helper;
+  std::unique_ptr<DocumentWriter> helper;
   try {
-    helper.emplace(&helperSink, &buffers->helperOutput, kHelperWriteAt);
+    helper = format.makeWriter(&helperSink, &buffers->helperOutput,
+                               kHelperWriteAtFactor * format.writeAt());
   } catch (const std::bad_alloc&) {
     // No room for the helper's buffer: every record is formatted here.
   }

@@ -17,6 +17,7 @@
 
 #include "base/byte_sink.h"
 #include "cache/record_reader.h"
+#include "document/document_writer.h"
 #include "driver/background.h"
 #include "platform/memory.h"
 
@@ -63,8 +64,10 @@ struct PipelineBuffers {
 // say how the walk ended. Throws what either thread throws (no memory, a
 // read that threw), after every job has ended; the destination is then
 // not whole.
+// The document is the format's: its writers do the formatting.
 uint32_t convertInParts(RecordReader* reader, int32_t id, ByteSink* destination,
-                        Background* background, PipelineBuffers* buffers, WindowShare* share);
+                        Background* background, PipelineBuffers* buffers, WindowShare* share,
+                        const DocumentFormat& format);
 
 }  // namespace ordil
 

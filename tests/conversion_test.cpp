@@ -76,7 +76,7 @@ Converted convert(const Input& input, size_t windowSize, WindowShare* share) {
   } else {
     Background background;
     reader.readAhead(&spare, windowSize / 4);
-    c.chats = convertInParts(&reader, 1, &destination, &background, &buffers, share);
+    c.chats = convertInParts(&reader, 1, &destination, &background, &buffers, share, xmlFormat());
   }
   c.decodeFailure = reader.decodeStatus().message();
   c.readFailure = reader.readStatus().message();
@@ -145,7 +145,7 @@ TEST(ConvertInParts, FailureOnThisThreadReleasesAHelperWaitingForItsTurn) {
   RecordReader reader(&source, file.size(), &window, file.size());
   WindowShare share = WindowShare::fixedForTesting(1);  // the helper takes nearly all
   Background background;
-  EXPECT_THROW(convertInParts(&reader, 1, &destination, &background, &buffers, &share),
+  EXPECT_THROW(convertInParts(&reader, 1, &destination, &background, &buffers, &share, xmlFormat()),
                std::bad_alloc);
 }
 
@@ -165,10 +165,10 @@ TEST(Destination, NameReplacesTheFirstAshx) {
   };
   for (const Case& c : cases) {
     std::string narrow = c.in;
-    EXPECT_EQ(replaceFirstAshx(&narrow), c.found) << c.in;
+    EXPECT_EQ(replaceFirstAshx(&narrow, "xml"), c.found) << c.in;
     EXPECT_EQ(narrow, c.out);
     std::u16string wide(c.in.begin(), c.in.end());
-    EXPECT_EQ(replaceFirstAshx(&wide), c.found) << c.in;
+    EXPECT_EQ(replaceFirstAshx(&wide, "xml"), c.found) << c.in;
     EXPECT_EQ(wide, std::u16string(c.out.begin(), c.out.end()));
   }
 }

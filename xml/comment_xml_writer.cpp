@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace ordil {
 
@@ -98,6 +99,28 @@ void CommentXmlWriter::numberFrom(uint32_t chatsBefore) {
   chats_ = chatsBefore;
   number_ = DecimalCounter(chatsBefore + 1);
   mark_ = 0;
+}
+
+namespace {
+
+class XmlFormat final : public DocumentFormat {
+ public:
+  std::string_view nameWord() const override { return "xml"; }
+  size_t writeAt() const override { return CommentXmlWriter::kWriteAt; }
+  void reserve(platform::Buffer* buffer, size_t writeAt) const override {
+    CommentXmlWriter::reserve(buffer, writeAt);
+  }
+  std::unique_ptr<DocumentWriter> makeWriter(ByteSink* sink, platform::Buffer* buffer,
+                                             size_t writeAt) const override {
+    return std::make_unique<CommentXmlWriter>(sink, buffer, writeAt);
+  }
+};
+
+}  // namespace
+
+const DocumentFormat& xmlFormat() {
+  static const XmlFormat format;
+  return format;
 }
 
 }  // namespace ordil

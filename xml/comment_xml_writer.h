@@ -21,6 +21,7 @@
 #include "base/byte_sink.h"
 #include "base/cache_line.h"
 #include "cache/cache_record.h"
+#include "document/document_writer.h"
 #include "platform/memory.h"
 #include "xml/chat_format.h"
 
@@ -53,7 +54,7 @@ inline constexpr std::string_view kDocumentFoot = "</packet>";
 //
 // Aligned to a cache line: two writers on two threads, written at every
 // chat, never share one.
-class alignas(kCacheLine) CommentXmlWriter {
+class alignas(kCacheLine) CommentXmlWriter final : public DocumentWriter {
  public:
   // What the writer collects before handing it to the sink.
   static constexpr size_t kWriteAt = size_t{1} << 20;
@@ -73,26 +74,26 @@ class alignas(kCacheLine) CommentXmlWriter {
   CommentXmlWriter(const CommentXmlWriter&) = delete;
   CommentXmlWriter& operator=(const CommentXmlWriter&) = delete;
 
-  void writeHead(int32_t id);
+  void writeHead(int32_t id) override;
 
   // Appends the record's chat element.
   void writeChat(const CacheRecord& record);
 
   // Appends the chat elements of the records the walker gives, until its
   // next() returns false: writeChat for each, in one loop.
-  void writeChats(RecordWalker* walker);
+  void writeChats(RecordWalker* walker) override;
 
-  void writeFoot();
+  void writeFoot() override;
 
   // Hands what the writer holds to the sink.
-  void flush();
+  void flush() override;
 
   // Numbers the next chat chatsBefore + 1.
-  void numberFrom(uint32_t chatsBefore);
+  void numberFrom(uint32_t chatsBefore) override;
 
   // The number of the last chat written (0 before the first): the chats
   // before those written since numberFrom(), and those.
-  uint32_t chats() const { return chats_; }
+  uint32_t chats() const override { return chats_; }
 
  private:
   // What writeChatTo writes through: room(n) gives at least n bytes at the
@@ -118,6 +119,10 @@ class alignas(kCacheLine) CommentXmlWriter {
   DecimalCounter number_;   // the no of the next chat
   uint32_t chats_ = 0;
 };
+
+// The comment XML format: documents named NAME.xml, written by
+// CommentXmlWriter.
+const DocumentFormat& xmlFormat();
 
 }  // namespace ordil
 
