@@ -59,7 +59,7 @@ class Background {
   // Whether the job of the ticket (and every job before it) is done.
   bool done(Ticket ticket) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return done_ >= ticket;
+    return lastDone_ >= ticket;
   }
 
   // Waits until the job of the ticket (and every job before it) is done;
@@ -69,7 +69,7 @@ class Background {
     std::exception_ptr failure;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return done_ >= ticket; });
+      changed_.wait(lock, [&] { return lastDone_ >= ticket; });
       failure = std::exchange(failure_, nullptr);
     }
     if (failure != nullptr) std::rethrow_exception(failure);
@@ -79,7 +79,7 @@ class Background {
   // giving up already (a destructor, a failure being handled).
   void waitQuietly(Ticket ticket) noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return done_ >= ticket; });
+    changed_.wait(lock, [&] { return lastDone_ >= ticket; });
     failure_ = nullptr;
   }
 
@@ -100,7 +100,7 @@ class Background {
       }
       lock.lock();
       if (failure != nullptr && failure_ == nullptr) failure_ = std::move(failure);
-      ++done_;
+      ++lastDone_;
       changed_.notify_all();
     }
   }
@@ -109,7 +109,7 @@ class Background {
   std::condition_variable changed_;                 // a job handed over or done, or stop_
   std::deque<std::function<void()>> jobs_;          // guarded by mutex_
   Ticket started_ = 0;                              // guarded by mutex_
-  Ticket done_ = 0;                                 // guarded by mutex_
+  Ticket lastDone_ = 0;                                 // guarded by mutex_
   std::exception_ptr failure_;                      // guarded by mutex_
   bool stop_ = false;                               // guarded by mutex_
   platform::Thread thread_;  // last: starts once the rest is set

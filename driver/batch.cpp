@@ -10,6 +10,7 @@
 #include "driver/conversion.h"
 #include "platform/console.h"
 #include "platform/folder.h"
+#include "platform/resources.h"
 #include "text/quote.h"
 
 namespace ordil {
@@ -133,11 +134,17 @@ int runBatch(const BatchOptions& options, const RunContext& context) {
   }
   const size_t openFiles = platform::allowManyOpenFiles();
   Reporter reporter(plan.items.size(), options, context, platform::standardErrorIsTerminal());
-  unsigned jobs = options.jobs != 0 ? options.jobs : platform::processorCount();
-  jobs = static_cast<unsigned>(
-      std::min<size_t>({jobs, kMaxJobs, std::max<size_t>(plan.items.size(), 1)}));
+  // At most the threads allowed convert: a job's large input takes a
+  // second one only where the jobs leave one spare.
+  const unsigned allowed = std::min<unsigned>(
+      options.jobs != 0 ? options.jobs : platform::processorCount(), kMaxJobs);
+  const auto jobs =
+      static_cast<unsigned>(std::min<size_t>(allowed, std::max<size_t>(plan.items.size(), 1)));
+  const Converter::Threads threads = 2 * jobs <= allowed ? Converter::Threads::kTwoForLargeInputs
+                                                         : Converter::Threads::kOne;
   PlannedConversion conversion(plan, options);
-  runConversions(plan.items.size(), jobs, groupDocumentsFor(openFiles, jobs), &conversion, &reporter);
+  runConversions(plan.items.size(), jobs, groupDocumentsFor(openFiles, jobs), &conversion,
+                 &reporter, threads);
   reporter.end();
 
   if (reporter.undecodable()) context.presentFailureMessage(kFailureCaption, kFailureMessage);

@@ -10,7 +10,7 @@ namespace ordil {
 void Reporter::finished(size_t index, Result result) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!result.outcome.complete()) ++incomplete_;
-  ++done_;
+  ++finishedCount_;
   if (index == printed_) {
     print(result);
     ++printed_;
@@ -74,7 +74,7 @@ void Reporter::drawProgressLine(bool force) {
   const auto now = std::chrono::steady_clock::now();
   if (!force && shown_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
   lastDrawn_ = now;
-  std::string line = "ordil: " + std::to_string(done_) + " of " +
+  std::string line = "ordil: " + std::to_string(finishedCount_) + " of " +
                      std::to_string(files_) + " files, " +
                      std::to_string(incomplete_) + " incomplete";
   std::string text = "\r" + line;

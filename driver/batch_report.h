@@ -65,7 +65,7 @@ class Reporter {
   // mutex_, and read without it only once the jobs have ended.
   std::mutex mutex_;
   std::map<size_t, Result> waiting_;  // finished, not printed yet
-  size_t done_ = 0, printed_ = 0, incomplete_ = 0;
+  size_t finishedCount_ = 0, printed_ = 0, incomplete_ = 0;
   bool undecodable_ = false;
   bool shown_ = false;
   size_t shownLength_ = 0;

@@ -55,11 +55,11 @@ class DurableGroups {
   // in place. Needs no memory.
   void add(size_t index, Result result, Finished finished) {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return filling_.size() < documents_; });
+    groupChanged_.wait(lock, [this] { return filling_.size() < documents_; });
     bytes_ += finished.document->bytesWritten();
     filling_.push_back({index, std::move(result), std::move(finished)});
     if (!full()) return;
-    done_.wait(lock, [this] { return !busy_; });
+    groupChanged_.wait(lock, [this] { return !busy_; });
     // Another job that found the group full while this one waited may have
     // put it in place already.
     if (full()) putInPlaceLocked(&lock);
@@ -69,7 +69,7 @@ class DurableGroups {
   // ended.
   void finish() {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return !busy_; });
+    groupChanged_.wait(lock, [this] { return !busy_; });
     if (!filling_.empty()) putInPlaceLocked(&lock);
   }
 
@@ -89,7 +89,7 @@ class DurableGroups {
     std::swap(filling_, flushing_);  // each keeps its room
     bytes_ = 0;
     busy_ = true;
-    done_.notify_all();  // the next group may fill
+    groupChanged_.notify_all();  // the next group may fill
     lock->unlock();
     files_.clear();
     for (Entry& e : flushing_) files_.push_back(e.finished.document->file());
@@ -119,14 +119,14 @@ class DurableGroups {
     flushing_.clear();
     lock->lock();
     busy_ = false;
-    done_.notify_all();
+    groupChanged_.notify_all();
   }
 
   Reporter* const reporter_;
   const size_t documents_;
   const Status noMemory_ = Status::noMemory();
   std::mutex mutex_;
-  std::condition_variable done_;  // busy_ became false, or filling_ was taken
+  std::condition_variable groupChanged_;  // busy_ became false, or filling_ was taken
   std::vector<Entry> filling_;    // guarded by mutex_
   uint64_t bytes_ = 0;            // of filling_'s documents; guarded by mutex_
   bool busy_ = false;             // a group is being put in place; guarded by mutex_
@@ -144,8 +144,8 @@ size_t groupDocumentsFor(size_t openFiles, unsigned jobs) {
 }
 
 void runConversions(size_t count, unsigned jobs, size_t groupDocuments,
-                    ItemConversion* conversion, Reporter* reporter) {
-  std::vector<platform::Thread> threads;
+                    ItemConversion* conversion, Reporter* reporter, Converter::Threads threads) {
+  std::vector<platform::Thread> jobThreads;
   // The files that ran out of memory or open files while other jobs ran
   // beside them. A bit for each file, taken before the jobs start, so that
   // putting one off takes no memory. Guarded by deferredMutex.
@@ -171,10 +171,10 @@ void runConversions(size_t count, unsigned jobs, size_t groupDocuments,
     for (size_t i; (i = next.fetch_add(1)) < count;) convertAndReport(i, converter, jobs > 1);
   };
   try {
-    threads.reserve(jobs);
+    jobThreads.reserve(jobs);
     for (unsigned j = 1; j < jobs; ++j) {
-      threads.emplace_back([&work] {
-        Converter converter;
+      jobThreads.emplace_back([&work, threads] {
+        Converter converter(threads);
         work(&converter);
       });
     }
@@ -182,10 +182,10 @@ void runConversions(size_t count, unsigned jobs, size_t groupDocuments,
     // No more threads to be had: the jobs started share the list.
   }
   {
-    Converter converter;
+    Converter converter(threads);
     work(&converter);  // this thread is a job too
   }
-  for (platform::Thread& t : threads) t.join();
+  for (platform::Thread& t : jobThreads) t.join();
   // Every other job's memory is released now, and its files closed once
   // the documents waiting are in place; each file put off is converted on
   // one thread, with the least memory a conversion takes.

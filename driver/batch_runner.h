@@ -53,9 +53,11 @@ size_t groupDocumentsFor(size_t openFiles, unsigned jobs);
 // time. A file whose outcome ran out of memory or of open files while
 // other jobs ran is converted again alone once they have ended, with the
 // least memory a conversion takes, so that what converts does not depend
-// on jobs.
+// on jobs. threads says whether a job's large input may take a second
+// thread (driver/conversion.h).
 void runConversions(size_t count, unsigned jobs, size_t groupDocuments,
-                    ItemConversion* conversion, Reporter* reporter);
+                    ItemConversion* conversion, Reporter* reporter,
+                    Converter::Threads threads = Converter::Threads::kOne);
 
 }  // namespace ordil
 

@@ -9,10 +9,10 @@
 #include <ostream>
 #include <vector>
 
+#include "driver/arguments.h"
 #include "driver/batch.h"
 #include "driver/conversion.h"
 #include "driver/path_argument.h"
-#include "platform/console.h"
 #include "platform/file_name.h"
 #include "platform/folder.h"
 #include "text/quote.h"
@@ -22,33 +22,6 @@
 #endif
 
 namespace ordil {
-
-void printProblem(std::ostream& err, std::string_view path, std::string_view message) {
-  err << "ordil: ";
-  if (isPrintableName(path)) {
-    err << path;
-  } else {
-    err << quotedName(path);
-  }
-  err << ": " << message << '\n';
-}
-
-std::optional<int> descriptorNamed(std::string_view path) {
-  if (path == "/dev/stdout") return 1;
-  if (path == "/dev/stderr") return 2;
-  for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    if (!path.starts_with(prefix)) continue;
-    const std::string_view digits = path.substr(prefix.size());
-    if (digits.empty() || digits.size() > 9) return std::nullopt;
-    int n = 0;
-    for (const char c : digits) {
-      if (c < '0' || c > '9') return std::nullopt;
-      n = n * 10 + (c - '0');
-    }
-    return n;
-  }
-  return std::nullopt;
-}
 
 namespace {
 
@@ -92,11 +65,6 @@ constexpr std::string_view kHelp =
     "written whole, or standard output's reader went away (no line); 2\n"
     "usage: no path, a path without \"ashx\", a missing PATH; 128 + N\n"
     "interrupted by signal N.\n";
-
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
-}
 
 // Prints text on standard output whole, or says why it could not.
 int printWhole(std::string_view text, const RunContext& context) {
@@ -301,46 +269,6 @@ int runBatchArguments(int argc, const char* const* argv, int first, Destinations
 }
 
 }  // namespace
-
-bool outputWasWritten(const RunContext& context) {
-  // The stream fails through the C library, which sets errno; a stream that
-  // failed earlier has no reason left to give.
-  errno = 0;
-  context.out->flush();
-  if (*context.out) return true;
-  const int error = errno;
-  if (error == EPIPE) return false;  // its reader has gone: nobody to tell
-  *context.err << "ordil: write error: "
-               << (error != 0 ? std::strerror(error) : "the output was not written") << '\n';
-  return false;
-}
-
-int32_t parseVideoId(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && isSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulate the magnitude, saturating just past the 32-bit range.
-  constexpr int64_t kLimit = int64_t{1} << 31;
-  int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > kLimit) magnitude = kLimit;
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return static_cast<int32_t>(magnitude >= kLimit ? kLimit - 1 : magnitude);
-}
-
-std::string unwrapQuotes(std::string path) {
-  if (!path.empty() && path.front() == '"') {
-    path.erase(0, 1);
-    if (!path.empty() && path.back() == '"') path.pop_back();
-  }
-  return path;
-}
 
 int runDriver(int argc, const char* const* argv, const RunContext& context) {
   try {

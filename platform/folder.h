@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/status.h"
@@ -60,6 +61,10 @@ class Folder {
 // at in it (platform/folder.h), like InputFile::openNative.
 std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
                                     const Folder* folder = nullptr);
+
+// Whether the path in the narrow code page names a folder (links
+// followed).
+bool isFolder(const std::string& narrowPath);
 
 // The permission bits of a folder (links followed), or 0777 where the
 // platform has none or it cannot be looked at.

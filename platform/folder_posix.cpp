@@ -67,6 +67,11 @@ Status Folder::open(const NativeFileName& base, const std::vector<NativeFileName
   return Status();
 }
 
+bool isFolder(const std::string& narrowPath) {
+  struct stat st;
+  return ::stat(narrowPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
                                     const Folder* folder) {
   const bool inFolder = folder != nullptr && folder->descriptor() >= 0;

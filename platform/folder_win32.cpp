@@ -77,6 +77,11 @@ std::optional<int64_t> modifiedTime(const NativeFileName& name, bool followLink,
                               data.ftLastWriteTime.dwLowDateTime);
 }
 
+bool isFolder(const std::string& narrowPath) {
+  const DWORD attributes = GetFileAttributesA(narrowPath.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 uint32_t folderMode(const NativeFileName&) { return 0777; }
 
 Status checkLinksAlong(const NativeFileName&) { return Status(); }

@@ -76,10 +76,11 @@ void DecimalCounter::increment() {
 
 namespace {
 
-// A sink over a string: room grows it, done cuts it back.
-class StringSink {
+// Room to format a chat at the end of a string (what writeChatTo writes
+// through, as CommentXmlWriter::Sink is): room grows it, done cuts it back.
+class StringRoom {
  public:
-  explicit StringSink(std::string* out) : out_(out) {}
+  explicit StringRoom(std::string* out) : out_(out) {}
   char* room(size_t n) {
     const size_t old = out_->size();
     out_->resize(old + n);
@@ -94,7 +95,7 @@ class StringSink {
 }  // namespace
 
 void appendChat(uint32_t number, const CacheRecord& record, std::string* out) {
-  StringSink sink(out);
+  StringRoom sink(out);
   writeChatTo(DecimalCounter(number), record, &sink);
 }
 
