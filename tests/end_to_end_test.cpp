@@ -400,37 +400,6 @@ TEST_F(Batch, ProblemsAreReportedAndTheRestConverted) {
   EXPECT_EQ(empty.err, "");
 }
 
-TEST_F(Batch, EveryNumberOfJobsGivesTheSameResults) {
-  std::vector<tools::Comment> many = tools::randomRecords(3, 400, tools::RandomMix::kRealistic);
-  fs::create_directory(dir_.file("jobs"));
-  for (int i = 0; i < 40; ++i) {
-    write("jobs/" + std::to_string(i) + ".ashx",
-          tools::buildCacheFile({many.begin() + i * 10, many.begin() + i * 10 + 10}));
-  }
-  write("jobs/bad.ashx", "12345678" + bytes("\x00\x85"));  // undecodable
-  struct Run {
-    Outcome outcome;
-    std::vector<std::string> documents;
-  };
-  const auto run = [&](const std::string& jobs) {
-    Run result{ordil({"--batch", "-j", jobs, "-v", dir_.file("jobs")}), {}};
-    for (int i = 0; i < 40; ++i) result.documents.push_back(read("jobs/" + std::to_string(i) + ".xml"));
-    result.documents.push_back(read("jobs/bad.xml"));
-    return result;
-  };
-  const Run one = run("1");
-  const Run four = run("4");
-  EXPECT_EQ(one.outcome.status, 1);
-  EXPECT_EQ(four.outcome.status, one.outcome.status);
-  EXPECT_EQ(four.outcome.err, one.outcome.err);
-  EXPECT_EQ(four.outcome.out, one.outcome.out);  // verbose lines, in the order of the list
-  EXPECT_TRUE(four.documents == one.documents);
-  EXPECT_EQ(one.outcome.out.substr(0, one.outcome.out.find('\n')),
-            found("jobs/0.ashx") + ": 10 comments");
-  EXPECT_NE(one.outcome.out.find(found("jobs/bad.ashx") + ": incomplete, 0 comments\n"),
-            std::string::npos);
-}
-
 TEST_F(Batch, UpdateConvertsOnlyWhatIsMissingOrOlder) {
   cache("u/1.ashx");
   cache("u/2.ashx");
