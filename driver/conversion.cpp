@@ -71,7 +71,8 @@ uint32_t decodeAlone(RecordReader* reader) {
 // chats.
 uint32_t convertAlone(RecordReader* reader, int32_t id, ByteSink* destination,
                       platform::Buffer* output, const DocumentFormat& format) {
-  const std::unique_ptr<DocumentWriter> owned = format.makeWriter(destination, output, format.writeAt());
+  const std::unique_ptr<DocumentWriter> owned =
+      format.makeWriter(destination, output, format.writeAt());
   DocumentWriter& writer = *owned;
   writer.writeHead(id);
   if (reader != nullptr) {
@@ -107,8 +108,8 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
     const DocumentFormat& format = *c.format;
     if (!decodeOnly) format.reserve(&output_.output, format.writeAt());
     platform::InputFile input;
-    const Status opened =
-        c.inputName ? input.openNative(*c.inputName, c.folder, c.inputLinks) : input.open(c.inputPath);
+    const Status opened = c.inputName ? input.openNative(*c.inputName, c.folder, c.inputLinks)
+                                      : input.open(c.inputPath);
     if (!opened.ok() && (input.refused() || opened.kind() == Status::Kind::kTooManyFiles)) {
       problem(c.inputPath, opened);  // nothing read, nothing made
       return outcome;
@@ -154,7 +155,8 @@ Outcome Converter::convert(const Conversion& c, std::unique_ptr<Destination>* fi
           background.reset();  // no room for a second window: likewise
         }
       }
-      chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_, &share_, format)
+      chats = background ? convertInParts(&reader, c.id, &destination, &*background, &output_,
+                                          &share_, format)
                          : convertAlone(&reader, c.id, &destination, &output_.output, format);
       addReaderProblems(reader, c.inputPath, &outcome);
     }

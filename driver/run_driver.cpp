@@ -181,7 +181,8 @@ int runSingle(const char* pathArgument, const char* idArgument, const Destinatio
     const platform::NativeFileName ownName = documentNameFor(
         platform::NativeFileName(cacheName.native().begin(), cacheName.native().end()));
     const std::filesystem::path inFolder =
-        std::filesystem::path(platform::nativeFileName(to.outputDir)) / std::filesystem::path(ownName);
+        std::filesystem::path(platform::nativeFileName(to.outputDir)) /
+        std::filesystem::path(ownName);
     const auto& native = inFolder.native();
     conversion.output.name = platform::NativeFileName(native.begin(), native.end());
     conversion.outputPath = platform::displayFileName(conversion.output.name);
