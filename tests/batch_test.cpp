@@ -184,6 +184,27 @@ struct Streams {
   RunContext context{&out, &err, [](std::string_view, std::string_view) {}};
 };
 
+// A verbose batch of files through the runner, groups of four, its lines
+// kept.
+struct VerboseRun {
+  explicit VerboseRun(size_t files) : files_(files), reporter(files, options, streams.context, false) {}
+  void run(unsigned jobs, ItemConversion* conversion) {
+    runConversions(files_, jobs, 4, conversion, &reporter);
+    reporter.end();
+  }
+  std::string out() const { return streams.out.str(); }
+  std::string err() const { return streams.err.str(); }
+
+  const size_t files_;
+  Streams streams;
+  BatchOptions options = [] {
+    BatchOptions verbose;
+    verbose.verbose = true;
+    return verbose;
+  }();
+  Reporter reporter;
+};
+
 std::string verboseLines(size_t files) {
   std::string lines;
   for (size_t i = 0; i < files; ++i) lines += std::to_string(i) + ".ashx: " + std::to_string(i) + " comments\n";
@@ -193,38 +214,30 @@ std::string verboseLines(size_t files) {
 TEST(BatchRunner, ReportsInListOrderWhateverTheJobs) {
   for (const unsigned jobs : {1u, 2u, 8u}) {
     SCOPED_TRACE(jobs);
-    Streams run;
-    BatchOptions options;
-    options.verbose = true;
-    Reporter reporter(300, options, run.context, false);
+    VerboseRun batch(300);
     FakeConversion conversion;
-    runConversions(300, jobs, 4, &conversion, &reporter);
-    reporter.end();
-    EXPECT_EQ(run.out.str(), verboseLines(300));
-    EXPECT_EQ(run.err.str(), "");
-    EXPECT_FALSE(reporter.anyIncomplete());
+    batch.run(jobs, &conversion);
+    EXPECT_EQ(batch.out(), verboseLines(300));
+    EXPECT_EQ(batch.err(), "");
+    EXPECT_FALSE(batch.reporter.anyIncomplete());
   }
 }
 
 TEST(BatchRunner, FileOutOfOpenFilesBesideOthersIsTriedAgainAlone) {
   for (const unsigned jobs : {1u, 4u}) {
     SCOPED_TRACE(jobs);
-    Streams run;
-    BatchOptions options;
-    options.verbose = true;
-    Reporter reporter(20, options, run.context, false);
+    VerboseRun batch(20);
     FakeConversion conversion;
     conversion.outOfFilesAt_ = 7;
-    runConversions(20, jobs, 4, &conversion, &reporter);
-    reporter.end();
+    batch.run(jobs, &conversion);
     if (jobs == 1) {
       // Alone already: the failure is the file's.
-      EXPECT_EQ(run.err.str(), "ordil: 7.ashx: cannot open: Too many open files\n");
-      EXPECT_TRUE(reporter.anyIncomplete());
+      EXPECT_EQ(batch.err(), "ordil: 7.ashx: cannot open: Too many open files\n");
+      EXPECT_TRUE(batch.reporter.anyIncomplete());
       EXPECT_EQ(conversion.calls_, 20);
     } else {
-      EXPECT_EQ(run.out.str(), verboseLines(20));
-      EXPECT_EQ(run.err.str(), "");
+      EXPECT_EQ(batch.out(), verboseLines(20));
+      EXPECT_EQ(batch.err(), "");
       EXPECT_EQ(conversion.calls_, 21);
     }
   }
@@ -261,21 +274,17 @@ TEST(BatchRunner, DocumentThatCannotBeMadeDurableOrRenamedIsReportedAndLeftOut) 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     TempDir dir;
-    Streams run;
-    BatchOptions options;
-    options.verbose = true;
-    Reporter reporter(4, options, run.context, false);
+    VerboseRun batch(4);
     testing::FaultyFileOps ops(Step::kFlushFileSystem, 1);
     ops.fail(c.step, c.n);
     FakeConversion conversion;
     conversion.folder_ = &dir;
     conversion.ops_ = &ops;
-    runConversions(4, 1, 4, &conversion, &reporter);
-    reporter.end();
-    EXPECT_EQ(run.err.str(), std::string("ordil: 1.ashx: ") + c.message + "\n");
-    EXPECT_EQ(run.out.str(), "0.ashx: 0 comments\n1.ashx: incomplete, 0 comments\n"
-                             "2.ashx: 2 comments\n3.ashx: 3 comments\n");
-    EXPECT_TRUE(reporter.anyIncomplete());
+    batch.run(1, &conversion);
+    EXPECT_EQ(batch.err(), std::string("ordil: 1.ashx: ") + c.message + "\n");
+    EXPECT_EQ(batch.out(), "0.ashx: 0 comments\n1.ashx: incomplete, 0 comments\n"
+                           "2.ashx: 2 comments\n3.ashx: 3 comments\n");
+    EXPECT_TRUE(batch.reporter.anyIncomplete());
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
