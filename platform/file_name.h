@@ -38,8 +38,9 @@ struct FileFacts {
   uint32_t mode = 0;    // permission bits (POSIX)
   uint32_t owner = 0, group = 0;  // (POSIX)
 
+  // Unknown identities (0, where the system gave none) match nothing.
   bool sameFile(const FileFacts& other) const {
-    return device == other.device && file == other.file;
+    return file != 0 && device == other.device && file == other.file;
   }
 };
 
