@@ -36,6 +36,14 @@ void forgetPendingFile(int ticket);
 // and no document is renamed once it has begun.
 bool interrupted();
 
+// Bracket the making of a pending file, from before rememberPendingFile
+// until its maker has asked interrupted() once the file is made (and
+// removed it, when it was): an interruption on another thread waits for
+// the maker (a second at most) before the process ends, so that a file
+// made just after the pending ones were removed does not outlive it.
+void beginMakingPendingFile();
+void endMakingPendingFile();
+
 // Never returns: the interruption ends the process.
 [[noreturn]] void awaitInterruptionsEnd();
 

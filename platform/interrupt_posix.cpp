@@ -2,6 +2,7 @@
 // lets the signal end the process, so that a shell (and a loop running ordil
 // over many files) sees that it was interrupted.
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/interrupt.h"
@@ -17,8 +18,16 @@ PendingFiles<char> pending;
 
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 
+// Whether this thread is making a pending file: the handler, run on it,
+// does not wait for itself.
+thread_local bool makingHere = false;
+
 void onInterrupt(int signal) {
   pending.removeAll([](const char* name) { ::unlink(name); });
+  pending.awaitMakers(makingHere, 1000, [] {
+    const timespec millisecond{0, 1000000};
+    ::nanosleep(&millisecond, nullptr);
+  });
   // SA_RESETHAND has restored the default action; the signal is blocked
   // while this handler runs, so it takes effect on return.
   ::raise(signal);
@@ -46,6 +55,16 @@ int rememberPendingFile(const NativeFileName& name) { return pending.remember(na
 void forgetPendingFile(int ticket) { pending.forget(ticket); }
 
 bool interrupted() { return pending.closing(); }
+
+void beginMakingPendingFile() {
+  makingHere = true;
+  pending.beginMaking();
+}
+
+void endMakingPendingFile() {
+  pending.endMaking();
+  makingHere = false;
+}
 
 void awaitInterruptionsEnd() {
   for (;;) ::pause();

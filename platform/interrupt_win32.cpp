@@ -29,6 +29,8 @@ BOOL WINAPI onControl(DWORD event) {
   // handle closes, at the exit below.
   pending.removeAll(
       [](const char16_t* name) { DeleteFileW(reinterpret_cast<const wchar_t*>(name)); });
+  // Runs on a thread of its own: every maker is another thread.
+  pending.awaitMakers(false, 1000, [] { Sleep(1); });
   ExitProcess(statusFor(event));
 }
 
@@ -41,6 +43,10 @@ int rememberPendingFile(const NativeFileName& name) { return pending.remember(na
 void forgetPendingFile(int ticket) { pending.forget(ticket); }
 
 bool interrupted() { return pending.closing(); }
+
+void beginMakingPendingFile() { pending.beginMaking(); }
+
+void endMakingPendingFile() { pending.endMaking(); }
 
 void awaitInterruptionsEnd() {
   for (;;) Sleep(INFINITE);

@@ -26,6 +26,7 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Remembered before it exists, so that no interruption leaves it behind.
     temporary_ = temporaryNameFor(place_.target, randomNumber(), place_.separators);
+    beginMakingPendingFile();
     pendingName_ = place_.wholePrefix.empty() || (!temporary_.empty() && temporary_[0] == '/')
                        ? temporary_
                        : place_.wholePrefix + temporary_;
@@ -35,6 +36,7 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
     const Status made = ops_->createHidden(place_, temporary_, &h, &taken);
     if (!made.ok()) {
       forgetTemporary();
+      endMakingPendingFile();
       if (taken) continue;
       return made;
     }
@@ -42,8 +44,10 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
       // Made after the interruption looked for it: removed here.
       ops_->close(h);
       ops_->remove(place_, temporary_);
+      endMakingPendingFile();
       awaitInterruptionsEnd();
     }
+    endMakingPendingFile();
     handle_ = h;
     return Status();
   }

@@ -13,6 +13,7 @@ template <typename Char>
 class PendingFiles {
  public:
   static_assert(std::atomic<const Char*>::is_always_lock_free);
+  static_assert(std::atomic<int>::is_always_lock_free);
 
   // Takes a free slot, looking from where the last search began, so that
   // a table with many names in it takes few tries.
@@ -33,6 +34,21 @@ class PendingFiles {
   // Whether removeAll() has begun.
   bool closing() const { return closing_.load(); }
 
+  // A maker of a pending file is between remembering it and asking
+  // closing() once it is made: the file may appear after removeAll() has
+  // passed its slot, and only its maker can remove it then.
+  void beginMaking() { makers_.fetch_add(1); }
+  void endMaking() { makers_.fetch_sub(1); }
+
+  // After removeAll(): waits, pausing with pause(), until no maker is left
+  // but the caller's own thread (ownThreadMaking), or tries run out. Safe
+  // in a signal handler when pause is.
+  template <typename Pause>
+  void awaitMakers(bool ownThreadMaking, int tries, Pause pause) const {
+    const int own = ownThreadMaking ? 1 : 0;
+    for (int i = 0; i < tries && makers_.load() > own; ++i) pause();
+  }
+
   // Calls remove(name) for every pending name, each at most once. Safe in a
   // signal handler when remove is. A file made pending while it runs is
   // left to its maker, who sees closing() once the file is made.
@@ -49,6 +65,7 @@ class PendingFiles {
   std::atomic<const Char*> slots_[kMaxPendingFiles] = {};
   std::atomic<unsigned> next_{0};
   std::atomic<bool> closing_{false};
+  std::atomic<int> makers_{0};
 };
 
 }  // namespace ordil::platform
