@@ -11,6 +11,7 @@
 
 #include "driver/arguments.h"
 #include "driver/batch.h"
+#include "driver/command_line.h"
 #include "driver/conversion.h"
 #include "driver/path_argument.h"
 #include "platform/file_name.h"
@@ -26,7 +27,7 @@ namespace ordil {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: ordil [-o OUTPUT | -d DIR | --check] [--] CACHE_FILE [VIDEO_ID]\n"
+    "usage: ordil [-o OUTPUT | -d DIR | --check] [-v] [--] CACHE_FILE [VIDEO_ID]\n"
     "       ordil --batch [-d DIR | --check] [-j N] [-u] [-v] [--] PATH...\n";
 
 constexpr std::string_view kHelp =
@@ -55,10 +56,14 @@ constexpr std::string_view kHelp =
     "               processor)\n"
     "  -u, --update  with --batch: only where the document is missing or\n"
     "               older than the cache file\n"
-    "  -v, --verbose  with --batch: a line per file on standard output\n"
+    "  -v, --verbose  a line per file on standard output (PATH: N comments)\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
     "  --           end of options\n"
+    "\n"
+    "Options may come anywhere before --, short ones combined (-uv, -j4,\n"
+    "-dDIR). Several cache files without --batch (as Explorer passes the\n"
+    "files dropped on the program) are converted as --batch converts them.\n"
     "\n"
     "Exit status: 0 converted completely; 1 an input could not be read\n"
     "whole, a record could not be decoded, a document could not be\n"
@@ -87,49 +92,8 @@ struct Destinations {
   const char* output = nullptr;     // -o
   const char* outputDir = nullptr;  // -d
   bool check = false;               // --check
+  bool verbose = false;             // -v: a line for the file on standard output
 };
-
-// Takes the value of an option that has one: "-d DIR", "--output-dir DIR"
-// or "--output-dir=DIR". Returns false when arg is not the option; sets
-// *value to nullptr when its value is missing.
-bool takeValue(std::string_view arg, std::string_view shortName, std::string_view longName,
-               int argc, const char* const* argv, int* i, const char** value) {
-  if (arg == shortName || arg == longName) {
-    *value = *i + 1 < argc ? argv[++*i] : nullptr;
-    return true;
-  }
-  if (arg.size() > longName.size() && arg.starts_with(longName) && arg[longName.size()] == '=') {
-    *value = argv[*i] + longName.size() + 1;
-    return true;
-  }
-  return false;
-}
-
-// Reads -o, -d and --check. Returns false when arg is none of them;
-// *problem is then empty, or says why the command line cannot be used.
-bool readDestination(std::string_view arg, int argc, const char* const* argv, int* i,
-                     bool batch, Destinations* d, std::string* problem) {
-  const char* value = nullptr;
-  const std::string name(arg.substr(0, arg.find('=')));  // the option, as given
-  if (arg == "--check") {
-    d->check = true;
-  } else if (!batch && takeValue(arg, "-o", "--output", argc, argv, i, &value)) {
-    if (value == nullptr) *problem = name + " needs a file name";
-    d->output = value;
-  } else if (takeValue(arg, "-d", "--output-dir", argc, argv, i, &value)) {
-    if (value == nullptr || *value == '\0') *problem = name + " needs a folder";
-    d->outputDir = value;
-  } else {
-    return false;
-  }
-  if (problem->empty() && d->output != nullptr && d->outputDir != nullptr) {
-    *problem = "--output does not go with --output-dir";
-  } else if (problem->empty() && d->check && (d->output != nullptr || d->outputDir != nullptr)) {
-    *problem = std::string("--check does not go with ") +
-               (d->output != nullptr ? "--output" : "--output-dir");
-  }
-  return true;
-}
 
 // The single mode: one cache file, named by a path argument that may be
 // percent-encoded and quoted.
@@ -211,95 +175,85 @@ int runSingle(const char* pathArgument, const char* idArgument, const Destinatio
     if (outcome.problems.empty()) printProblem(*context.err, path, "not enough memory");
     status.addIncomplete();
   }
+  if (to.verbose) {
+    // As the batch prints it.
+    *context.out << quotedName(path) << ": " << (outcome.complete() ? "" : "incomplete, ")
+                 << outcome.comments << " comments\n";
+    if (!outputWasWritten(context)) status.addIncomplete();
+  }
   return status.value();
 }
 
-// Reads the number of jobs: a whole number of at least 1.
-bool parseJobs(std::string_view text, unsigned* jobs) {
-  if (text.empty() || text.size() > 9) return false;
-  unsigned n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (n == 0) return false;
-  *jobs = n;
-  return true;
+// Whether the command line is several cache files without --batch, as
+// Explorer passes the files dropped on the program: the second operand is
+// an existing file whose own name holds "ashx" (a video id is none).
+bool severalCacheFiles(const CommandLine& line) {
+  if (line.batch || line.operands.size() < 2 || line.output != nullptr) return false;
+  const platform::NativeFileName second = platform::nativeFileName(line.operands[1]);
+  const std::filesystem::path own = std::filesystem::path(second).filename();
+  const auto& native = own.native();
+  return holdsAshx(platform::NativeFileName(native.begin(), native.end())) &&
+         platform::modifiedTime(second, true).has_value();
 }
 
-// The batch mode's arguments, after --batch: options anywhere before "--",
-// with those given before --batch.
-int runBatchArguments(int argc, const char* const* argv, int first, Destinations to,
-                      const RunContext& context) {
-  BatchOptions options;
-  bool optionsEnded = false;
-  for (int i = first; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string problem;
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      options.paths.emplace_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (readDestination(arg, argc, argv, &i, true, &to, &problem)) {
-      if (!problem.empty()) return usageError(problem, context);
-    } else if (arg == "-u" || arg == "--update") {
-      options.update = true;
-    } else if (arg == "-v" || arg == "--verbose") {
-      options.verbose = true;
-    } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("--jobs=") ||
-               (arg.starts_with("-j") && arg.size() > 2)) {
-      std::string_view value;
-      if (arg == "-j" || arg == "--jobs") {
-        if (i + 1 >= argc) return usageError(std::string(arg) + " needs a number", context);
-        value = argv[++i];
-      } else {
-        value = arg.substr(arg.starts_with("--") ? 7 : 2);
-      }
-      if (!parseJobs(value, &options.jobs)) {
-        return usageError("jobs must be a whole number of at least 1: " + std::string(value),
-                          context);
-      }
-    } else {
-      return usageError("unknown option " + std::string(arg), context);
-    }
+// Why the options cannot go together, or "".
+std::string conflictOf(const CommandLine& line, bool batch) {
+  if (line.output != nullptr && line.outputDir != nullptr) {
+    return "--output does not go with --output-dir";
   }
-  if (options.paths.empty()) return usageError("--batch needs a PATH", context);
-  options.check = to.check;
-  if (to.outputDir != nullptr) options.outputDir = to.outputDir;
-  return runBatch(options, context);
+  if (line.check && (line.output != nullptr || line.outputDir != nullptr)) {
+    return std::string("--check does not go with ") +
+           (line.output != nullptr ? "--output" : "--output-dir");
+  }
+  if (batch && line.output != nullptr) return "--output does not go with --batch";
+  if (!batch && line.update) return "--update goes with --batch";
+  if (!batch && line.jobs != 0) return "--jobs goes with --batch";
+  if (line.verbose && line.output != nullptr &&
+      (std::string_view(line.output) == "-" || descriptorNamed(line.output) == 1)) {
+    return "--verbose does not go with a document on standard output";
+  }
+  return "";
 }
 
 }  // namespace
 
 int runDriver(int argc, const char* const* argv, const RunContext& context) {
   try {
-    int i = 1;  // the next argument
-    Destinations to;
-    for (; i < argc; ++i) {
-      const std::string_view arg = argv[i];
-      if (arg == "-h" || arg == "--help") {
-        return printWhole(std::string(kUsage) + '\n' + std::string(kHelp), context);
-      }
-      if (arg == "--version") return printWhole("ordil " ORDIL_VERSION "\n", context);
-      if (arg == "--batch") {
-        if (to.output != nullptr) return usageError("--output does not go with --batch", context);
-        return runBatchArguments(argc, argv, i + 1, to, context);
-      }
-      std::string problem;
-      if (readDestination(arg, argc, argv, &i, false, &to, &problem)) {
-        if (!problem.empty()) return usageError(problem, context);
-      } else if (arg == "--") {
-        ++i;
-        break;
-      } else {
-        break;  // the path (one that begins with "-" follows "--")
-      }
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (line.help) return printWhole(std::string(kUsage) + '\n' + std::string(kHelp), context);
+    if (line.version) return printWhole("ordil " ORDIL_VERSION "\n", context);
+    if (!line.problem.empty()) {
+      const int status = usageError(line.problem, context);
+      if (line.unknownOption) *context.err << "Try 'ordil --help' for the options.\n";
+      return status;
     }
-    if (i >= argc) {
+    const bool batch = line.batch || severalCacheFiles(line);
+    if (const std::string conflict = conflictOf(line, batch); !conflict.empty()) {
+      return usageError(conflict, context);
+    }
+    if (batch) {
+      BatchOptions options;
+      for (const char* operand : line.operands) options.paths.emplace_back(operand);
+      if (options.paths.empty()) return usageError("--batch needs a PATH", context);
+      options.jobs = line.jobs;
+      options.update = line.update;
+      options.verbose = line.verbose;
+      options.check = line.check;
+      if (line.outputDir != nullptr) options.outputDir = line.outputDir;
+      return runBatch(options, context);
+    }
+    if (line.operands.empty()) {
       *context.err << kUsage;
       return kExitUsage;
     }
-    return runSingle(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, to, context);
+    Destinations to;
+    to.output = line.output;
+    to.outputDir = line.outputDir;
+    to.check = line.check;
+    to.verbose = line.verbose;
+    // Further operands are ignored.
+    return runSingle(line.operands[0], line.operands.size() > 1 ? line.operands[1] : nullptr, to,
+                     context);
   } catch (const std::bad_alloc&) {
     *context.err << "ordil: not enough memory\n";
     return kExitIncomplete;

@@ -15,7 +15,7 @@ section() { printf '%s\n' "$text" | awk -v s="$1" '/^[A-Z]/ { on = ($0 == s) } o
 help=$("$ordil" --help)
 single=$(printf '%s\n' "$help" | sed -n 1p | sed 's/^usage: *//')
 batch=$(printf '%s\n' "$help" | sed -n 2p | sed 's/^ *//')
-[ "$single" = "ordil [-o OUTPUT | -d DIR | --check] [--] CACHE_FILE [VIDEO_ID]" ] ||
+[ "$single" = "ordil [-o OUTPUT | -d DIR | --check] [-v] [--] CACHE_FILE [VIDEO_ID]" ] ||
   fail "usage line: $single"
 [ "$batch" = "ordil --batch [-d DIR | --check] [-j N] [-u] [-v] [--] PATH..." ] ||
   fail "batch usage line: $batch"

@@ -74,7 +74,7 @@ inline bool isForbiddenInXml(char32_t c) {
 
 // What ordil prints for a command line it cannot use.
 inline constexpr std::string_view kUsageText =
-    "usage: ordil [-o OUTPUT | -d DIR | --check] [--] CACHE_FILE [VIDEO_ID]\n"
+    "usage: ordil [-o OUTPUT | -d DIR | --check] [-v] [--] CACHE_FILE [VIDEO_ID]\n"
     "       ordil --batch [-d DIR | --check] [-j N] [-u] [-v] [--] PATH...\n";
 
 // The head the writer produces for an id, as it must appear on disk.
