@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -34,7 +35,7 @@ Status cannotCreate(int error) { return failure(error, "cannot create"); }
 
 Status writeFailed(int error) {
   if (error == EPIPE) return Status::closedOutput("write failed: " + systemReason(error));
-  return Status::io("write failed: " + systemReason(error));
+  return failure(error, "write failed");
 }
 
 // The process's umask, read once before any thread starts: reading it
@@ -310,9 +311,18 @@ int renameNoReplace(int folder, const char* from, const char* to) {
 // Runs flush (syncfs or fsync) on a new descriptor of a finished hidden
 // file; returns 0 or the error. Opened without waiting, so that a FIFO put
 // in the hidden file's place by another user cannot hold the batch up.
+// Where the process may open no more files, the other jobs release theirs
+// within moments: the open is tried again for a second before the flush
+// is given up.
 template <typename Flush>
 int flushThrough(int folder, const std::string& name, Flush flush) {
-  const int f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int f = -1;
+  for (int tries = 0; tries < 200; ++tries) {
+    f = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (f >= 0 || !outOfFiles(errno)) break;
+    const timespec pause{0, 5000000};
+    ::nanosleep(&pause, nullptr);
+  }
   if (f < 0) return errno;
   const int error = flush(f) == 0 ? 0 : errno;
   ::close(f);
