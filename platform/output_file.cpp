@@ -25,11 +25,14 @@ Status OutputFile::create(const NativeFileName& name, const Creation& how) {
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Remembered before it exists, so that no interruption leaves it behind.
+    // A hidden name beside a link's absolute target is whole already.
     temporary_ = temporaryNameFor(place_.target, randomNumber(), place_.separators);
-    beginMakingPendingFile();
     pendingName_ = place_.wholePrefix.empty() || (!temporary_.empty() && temporary_[0] == '/')
                        ? temporary_
                        : place_.wholePrefix + temporary_;
+    // Begun only once nothing can throw before the file is made and asked
+    // after, so that an interruption never waits for a maker that is gone.
+    beginMakingPendingFile();
     pendingTicket_ = rememberPendingFile(pendingName_);
     intptr_t h = -1;
     bool taken = false;

@@ -36,8 +36,13 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  // The reading end is closed before the child starts, so that its first
+  // write already finds no reader.
   int closedPipe[2] = {-1, -1};
-  if (options.stdoutClosedPipe && ::pipe(closedPipe) != 0) return;
+  if (options.stdoutClosedPipe) {
+    if (::pipe2(closedPipe, O_CLOEXEC) != 0) return;
+    ::close(closedPipe[0]);
+  }
   std::string terminalName;
   if (options.stderrTerminal) {
     s.terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -52,7 +57,6 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     const int out = options.stdoutClosedPipe
                         ? closedPipe[1]
                         : ::open(s.files.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (options.stdoutClosedPipe) ::close(closedPipe[0]);
     const int err = options.stderrTerminal
                         ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
                         : ::open(s.files.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -78,10 +82,7 @@ Process::Process(const std::vector<std::string>& args, const ProcessOptions& opt
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  if (options.stdoutClosedPipe) {
-    ::close(closedPipe[0]);
-    ::close(closedPipe[1]);
-  }
+  if (options.stdoutClosedPipe) ::close(closedPipe[1]);
   s.pid = pid;
   if (s.terminal >= 0) {
     // Read while the child runs, so that it never waits on a full terminal;
